@@ -1,0 +1,154 @@
+/*
+ * iffpcx: PCX and multi-page DCX images, read and written line by line.
+ *
+ * A host opens an image with IFFOpen, reads or writes it one or more scan
+ * lines at a time, asks and sets everything else through IFFControl and ends
+ * with IFFClose. Every function returns a status code (IFF_OK is 0);
+ * IFFOpen alone returns a positive handle, or a status code negated.
+ */
+#ifndef IFFPCX_H
+#define IFFPCX_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Calling conventions: entry points are __stdcall and stream callbacks
+ * __cdecl on 32-bit Windows, so a host can pass the C runtime's own
+ * low-level file functions as callbacks. Elsewhere both are empty. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define IFF_CALL __stdcall
+#define IFF_CALLBACK __cdecl
+#else
+#define IFF_CALL
+#define IFF_CALLBACK
+#endif
+
+#if defined(_WIN32)
+#if defined(IFFPCX_BUILDING)
+#define IFF_API __declspec(dllexport)
+#else
+#define IFF_API
+#endif
+#elif defined(__GNUC__)
+#define IFF_API __attribute__((visibility("default")))
+#else
+#define IFF_API
+#endif
+
+/* ---- Status codes (IFFOpen returns them negated) ------------------------ */
+enum {
+    IFF_OK = 0,
+    IFF_ERR_LINE = 1,        /* a scan line failed to decode: the data ended */
+    IFF_ERR_HANDLE = 2,      /* unknown or closed handle; a description that makes no sense */
+    IFF_ERR_UNSUPPORTED = 3, /* a layout, open mode or request this library does not have */
+    IFF_ERR_REQUEST = 4,     /* a request not valid on this handle, or an argument out of range */
+    IFF_ERR_MEMORY = 5,      /* an allocation failed */
+    IFF_ERR_FORMAT = 7,      /* not a PCX file this library reads; a colour image closed without palette */
+    IFF_ERR_OPEN = 8,        /* the stream could not be opened */
+    IFF_ERR_CLOSE = 9,       /* the stream could not be closed */
+    IFF_ERR_READ = 10,       /* the stream gave fewer bytes than a header or directory needs */
+    IFF_ERR_WRITE = 11,      /* the stream took fewer bytes than were written */
+    IFF_ERR_SEEK = 12        /* the stream could not be positioned */
+};
+
+/* ---- Open modes ----------------------------------------------------------- */
+enum {
+    IFF_MODE_READ = 0,        /* read: lines, seeking, pages, palette export */
+    IFF_MODE_WRITE = 1,       /* create a PCX file from the description */
+    IFF_MODE_READ_LINES = 3,  /* read lines only; request 2 replaces the palette */
+    IFF_MODE_STREAMS = 0x80   /* source points to the host's IFFStreamOps record */
+};
+
+/* ---- Sample layouts (IFFControl request IFF_REQ_PIXEL_FORMAT) ------------ */
+enum {
+    IFF_PIXELS_PACKED = 0,  /* the file's bytes, samples packed as in the file */
+    IFF_PIXELS_INDEX = 1,   /* one byte per sample: the value (palette index) */
+    IFF_PIXELS_LEFT = 2,    /* one byte per sample: the value in its top bits */
+    IFF_PIXELS_SCALED = 3,  /* one byte per sample: the value scaled to 0..255 (default) */
+    IFF_PIXELS_INVERT = 4096 /* added to a layout: complement the samples on reading */
+};
+/* Reading takes a layout value as follows: 4096 or more sets the inverted
+ * polarity and 4096 is taken off once; what is left, if not 0..3, counts as 3.
+ * Writing ignores the polarity: 0 is packed, exactly 1 takes each sample from
+ * the low bits of its byte, every other value from the top bits.
+ *
+ * Lines of 1-bit samples in several planes (pixel value: plane 0 is bit 0):
+ * layout 0 packs the pixel values MSB first, `planes` bits each, continuously
+ * across byte boundaries ((planes * width + 7) / 8 bytes, unused low bits of
+ * the last byte zero); 1 gives the value, 2 and 3 the value in the top
+ * `planes` bits of a byte. Inverted polarity complements each value. A line of
+ * more than 8 planes delivers the value of its first 8 planes. */
+
+/* ---- Control requests ----------------------------------------------------- */
+enum {
+    IFF_REQ_STATUS = 0,       /* data: int32 <- sticky status */
+    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes one IFFGetLine line delivers */
+    IFF_REQ_PALETTE = 2,      /* data: RGB triples; export (mode 0) or replace (others) */
+    IFF_REQ_PIXEL_FORMAT = 3, /* flags: the sample layout, a signed 16-bit value */
+    IFF_REQ_RESOLUTION = 7,   /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
+    IFF_REQ_PAGE_COUNT = 10,  /* data: uint16 <- pages in the file */
+    IFF_REQ_SELECT_PAGE = 11, /* value: page index from 0 */
+    IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes */
+};
+
+/* ---- Records -------------------------------------------------------------- */
+
+/* The host's description of an image. IFFOpen fills it on reading (and page
+ * selection fills it again, so it must outlive the handle); on writing it
+ * describes the file to create. */
+typedef struct IFFImageInfo {
+    uint32_t host_data;   /* belongs to the host; never read or written by the library */
+    int32_t width;        /* pixels per line */
+    int32_t height;       /* lines */
+    uint32_t color_class; /* 0 bilevel, 1 grayscale, 2 palette colour, 3 RGB */
+    int32_t bits;         /* bits per pixel; 8 for RGB (bits per channel) */
+    uint32_t kind;        /* 2 on reading; 0..2 accepted on writing */
+    uint32_t reserved;    /* set to 0 by IFFOpen */
+} IFFImageInfo;
+
+/* Stream callbacks, in the shape of low-level unbuffered file functions.
+ * With IFF_MODE_STREAMS the source passed to IFFOpen points to a host record
+ * that begins with this table; the open callback receives that same pointer.
+ * open: stream value, negative on failure (flags 0x8000 read, 0x8302 create).
+ * read/write: bytes moved. seek: origin 0 start, 1 current, 2 end; returns the
+ * new position, negative on failure. close: 0 on success. */
+typedef struct IFFStreamOps {
+    int32_t(IFF_CALLBACK *open)(const void *source, int32_t flags, int32_t permission);
+    int32_t(IFF_CALLBACK *close)(int32_t stream);
+    int32_t(IFF_CALLBACK *read)(int32_t stream, void *buffer, int32_t count);
+    int32_t(IFF_CALLBACK *write)(int32_t stream, const void *buffer, int32_t count);
+    int32_t(IFF_CALLBACK *seek)(int32_t stream, int32_t offset, int32_t origin);
+} IFFStreamOps;
+
+/* ---- Entry points --------------------------------------------------------- */
+
+/* Opens source (a file name, or the host's stream record with
+ * IFF_MODE_STREAMS) for reading (mode 0 or 3) or writing (mode 1). */
+IFF_API int32_t IFF_CALL IFFOpen(const void *source, uint32_t mode, IFFImageInfo *info);
+
+/* Completes a written file (palette, final header) and releases the handle.
+ * A failed palette step returns its status and leaves the handle open. */
+IFF_API int32_t IFF_CALL IFFClose(int32_t handle);
+
+/* Decodes count lines into lines, each in the current sample layout, the
+ * lines IFF_REQ_LINE_SIZE bytes long and placed one line stride apart. */
+IFF_API int32_t IFF_CALL IFFGetLine(int32_t handle, uint32_t count, void *lines);
+
+/* Encodes and writes count host lines (mode 1). */
+IFF_API int32_t IFF_CALL IFFPutLine(int32_t handle, uint32_t count, const void *lines);
+
+/* Moves the read position to line (from 0) of the current page (mode 0). */
+IFF_API int32_t IFF_CALL IFFSeek(int32_t handle, int32_t line);
+
+/* Everything else: see the request numbers above. */
+IFF_API int32_t IFF_CALL IFFControl(int32_t handle, uint32_t request, uint32_t flags,
+                                    int32_t value, void *data);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* IFFPCX_H */

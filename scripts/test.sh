@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up what the project needs, then builds and runs the whole suite twice:
+# an optimised build, and one under AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer that fails on any report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=2
+run_suite() { # name, cmake args...
+  local dir="build/$1"; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+}
+
+run_suite release -DCMAKE_BUILD_TYPE=Release
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIFFPCX_SANITIZE=ON -DIFFPCX_BENCHMARKS=OFF
+echo "all suites passed"

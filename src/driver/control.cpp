@@ -1,0 +1,92 @@
+#include "driver/control.h"
+
+#include <cstring>
+
+#include "pcx/dcx_directory.h"
+#include "pcx/header.h"
+#include "pcx/palette.h"
+#include "pcx/stream_io.h"
+#include "pixels/planes.h"
+
+namespace iff {
+namespace {
+
+constexpr uint32_t kSizeQuery = 0x8000;
+
+void store_u16(void *data, uint32_t v) {
+    const auto half = uint16_t(v);
+    std::memcpy(data, &half, sizeof half);
+}
+
+int32_t palette_request(IFFHandle &h, bool size_query, void *data) {
+    if (size_query) {
+        store_u16(data, uint32_t(palette_host_bytes(h)));
+        return IFF_OK;
+    }
+    if (h.mode == IFF_MODE_READ) return palette_export(h, static_cast<uint8_t *>(data));
+    return palette_replace(h, static_cast<const uint8_t *>(data));
+}
+
+// data: two 32-bit slots, horizontal then vertical. Bit 0 of flags selects the
+// horizontal value, bit 1 the vertical; each selected value takes the next slot.
+int32_t resolution_request(IFFHandle &h, uint32_t flags, void *data) {
+    auto *slot = static_cast<uint8_t *>(data);
+    const int fields[2] = {pcx::kHorizontalDpi, pcx::kVerticalDpi};
+    for (int axis = 0; axis < 2; ++axis) {
+        if (!(flags & (1u << axis))) continue;
+        if (h.mode == IFF_MODE_READ) {
+            const uint32_t dpi = load_le16(h.header + fields[axis]);
+            std::memcpy(slot, &dpi, 4);
+        } else {
+            uint32_t dpi;
+            std::memcpy(&dpi, slot, 4);
+            store_le16(h.header + fields[axis], dpi & 0xFFFF);
+        }
+        slot += 4;
+    }
+    return IFF_OK;
+}
+
+int32_t select_page_request(IFFHandle &h, uint32_t flags, int32_t value) {
+    if (h.mode != IFF_MODE_READ || (flags & 0xFF) != 0 || ((flags >> 8) & 0xFF) == 1) return IFF_ERR_REQUEST;
+    if (h.page_count == 1) return IFF_OK;
+    if (value < 0 || value >= int32_t(h.page_count)) return IFF_ERR_REQUEST;
+    return select_page(h, value);
+}
+
+// Bytes of one host line: what IFFGetLine delivers on reading, what
+// IFFPutLine takes on writing.
+int64_t line_bytes(const IFFHandle &h) {
+    if (h.mode != IFF_MODE_WRITE) return host_line_bytes(h);
+    if (h.planes == 1 && h.pixel_format == 0) return (int64_t(h.width) * h.bits_per_pixel + 7) / 8;
+    return h.planes == 3 && h.bits_per_pixel == 8 ? 3 * int64_t(h.width) : h.width;
+}
+
+} // namespace
+
+int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, void *data) {
+    const bool size_query = (request & kSizeQuery) != 0;
+    request &= ~kSizeQuery;
+    flags &= 0xFFFF;
+    const bool needs_data = request <= 2 || request == 7 || request == 10;
+    if (needs_data && data == nullptr) return IFF_ERR_REQUEST;
+    switch (request) {
+    case 0: {
+        const uint32_t status = h.error;
+        std::memcpy(data, &status, 4);
+        return IFF_OK;
+    }
+    case 1: store_u16(data, uint32_t(line_bytes(h))); return IFF_OK;
+    case 2: return palette_request(h, size_query, data);
+    case 3: h.pixel_format = int16_t(uint16_t(flags)); return IFF_OK;
+    case 7: return resolution_request(h, flags, data);
+    case 10:
+        if (h.mode != IFF_MODE_READ || flags == 1) return IFF_ERR_REQUEST;
+        store_u16(data, h.page_count);
+        return IFF_OK;
+    case 11: return select_page_request(h, flags, value);
+    default: return IFF_ERR_UNSUPPORTED;
+    }
+}
+
+} // namespace iff

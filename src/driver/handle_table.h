@@ -1,0 +1,24 @@
+// Handle values: a pointer does not fit in the 31 bits a handle value has, so
+// a value names a slot in a table of live records, with the slot's generation
+// in its upper bits so that a closed handle's value is never taken for a
+// later handle's.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/handle.h"
+
+namespace iff {
+
+// Enters record into a free slot; returns its positive handle value, or 0
+// when no slot can be had (the table is full or cannot grow).
+int32_t register_handle(IFFHandle *record);
+
+// The live record a value names, or nullptr for a value that is zero or below,
+// never issued, or closed.
+IFFHandle *find_handle(int32_t value);
+
+// Frees the slot of a live value; later lookups of the value fail.
+void unregister_handle(int32_t value);
+
+} // namespace iff

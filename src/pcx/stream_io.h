@@ -1,0 +1,36 @@
+// Calls through the handle's stream callbacks.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/handle.h"
+
+namespace iff {
+
+enum SeekOrigin : int32_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+
+inline int32_t stream_read(IFFHandle &h, void *buffer, int32_t count) {
+    return h.stream_ops.read(h.stream, buffer, count);
+}
+inline int32_t stream_write(IFFHandle &h, const void *buffer, int32_t count) {
+    return h.stream_ops.write(h.stream, buffer, count);
+}
+inline int32_t stream_seek(IFFHandle &h, int32_t offset, int32_t origin) {
+    return h.stream_ops.seek(h.stream, offset, origin);
+}
+
+// Reads exactly count bytes; false when the stream gives fewer.
+inline bool stream_read_exact(IFFHandle &h, void *buffer, int32_t count) {
+    return stream_read(h, buffer, count) == count;
+}
+
+inline uint32_t load_le16(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+inline uint32_t load_le32(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void store_le16(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+} // namespace iff

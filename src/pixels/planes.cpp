@@ -1,0 +1,226 @@
+// Scan lines between the file's plane layout and the host's pixel layout.
+#include "pixels/planes.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "pixels/sample_layout.h"
+#include "pixels/samples.h"
+
+namespace iff {
+namespace {
+
+// A 1-bit line of more planes has the value of its first 8.
+constexpr int32_t kMaxBitPlanes = 8;
+
+// spread[b]: byte k is bit 7 - k of b, so eight pixels of one plane byte
+// become eight 0/1 lanes of a 64-bit word. Lanes never carry into each
+// other below, so the byte order of the word does not matter.
+constexpr std::array<std::array<uint8_t, 8>, 256> make_spread() {
+    std::array<std::array<uint8_t, 8>, 256> table{};
+    for (int b = 0; b < 256; ++b)
+        for (int k = 0; k < 8; ++k) table[b][k] = uint8_t((b >> (7 - k)) & 1);
+    return table;
+}
+constexpr auto kSpread = make_spread();
+
+uint64_t spread_bits(uint8_t b) {
+    uint64_t lanes;
+    std::memcpy(&lanes, kSpread[b].data(), 8);
+    return lanes;
+}
+
+constexpr uint64_t kEveryLane = 0x0101010101010101ULL;
+
+// Pixel values of eight pixels (one byte of each plane) in eight lanes.
+uint64_t gather_values(const uint8_t *source, int64_t stride, int32_t planes) {
+    uint64_t lanes = 0;
+    for (int32_t p = 0; p < planes; ++p) lanes |= spread_bits(source[p * stride]) << p;
+    return lanes;
+}
+
+// Mode 0: the values of `pixels` pixels (1..8), `planes` bits each, MSB
+// first; the last byte's unused low bits are zero. Returns bytes written.
+int32_t pack_values(uint8_t *destination, uint64_t lanes, int32_t planes, int32_t pixels) {
+    uint8_t value[8];
+    std::memcpy(value, &lanes, 8);
+    uint64_t bits = 0;
+    for (int32_t k = 0; k < pixels; ++k) bits = (bits << planes) | value[k];
+    const int32_t used = pixels * planes;
+    const int32_t bytes = (used + 7) / 8;
+    bits <<= bytes * 8 - used;
+    for (int32_t j = 0; j < bytes; ++j) destination[j] = uint8_t(bits >> (8 * (bytes - 1 - j)));
+    return bytes;
+}
+
+struct PlaneReads {
+    int32_t planes_used;
+    int32_t plane_span;
+};
+
+// What the conversions of the handle's layout read, whatever the mode.
+PlaneReads plane_reads(const IFFHandle &h) {
+    const int64_t w = std::max<int64_t>(h.width, 0);
+    const int32_t planes = h.planes;
+    int64_t span;
+    int32_t used;
+    if (h.bits_per_pixel == 1) {
+        used = std::min(planes, kMaxBitPlanes);
+        span = (w + 7) / 8;
+    } else if (h.bits_per_pixel == 8 && planes == 3) {
+        used = 3;
+        span = w;
+    } else {
+        used = std::min(planes, 1);
+        span = sample_source_bytes(w, h.bits_per_pixel);
+    }
+    if (used == 0) span = 0;
+    return {used, int32_t(std::min<int64_t>(span, std::numeric_limits<int32_t>::max()))};
+}
+
+// Lays the used planes out plane_span apart in plane_pad, each padded with
+// zeros, so a plane shorter than its pixels reads as zeros past its end.
+void pad_planes(const IFFHandle &h, const PlaneReads &reads) {
+    const int64_t present = std::clamp<int64_t>(h.bytes_per_line, 0, reads.plane_span);
+    for (int32_t p = 0; p < reads.planes_used; ++p) {
+        uint8_t *out = h.plane_pad + int64_t(p) * reads.plane_span;
+        if (present) std::memcpy(out, h.line_buffer + int64_t(p) * h.bytes_per_line, size_t(present));
+        std::memset(out + present, 0, size_t(reads.plane_span - present));
+    }
+}
+
+void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
+    const uint8_t *red = source;
+    const uint8_t *green = source + stride;
+    const uint8_t *blue = source + 2 * stride;
+    for (int32_t x = 0; x < width; ++x, destination += 3) {
+        destination[0] = red[x];
+        destination[1] = green[x];
+        destination[2] = blue[x];
+    }
+}
+
+void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
+                      int32_t width) {
+    for (int32_t p = 0; p < std::min(planes, 3); ++p) {
+        uint8_t *plane = line + p * stride;
+        for (int32_t x = 0; x < width; ++x) plane[x] = source[3 * int64_t(x) + p];
+    }
+}
+
+// 1-bit planes from one host byte per pixel: plane p takes bit `shift` + p.
+void split_bit_planes(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
+                      int32_t width, int32_t shift) {
+    for (int32_t x = 0; x < width; x += 8) {
+        const int32_t pixels = std::min(8, width - x);
+        for (int32_t p = 0; p < planes; ++p) {
+            int32_t byte = 0;
+            for (int32_t k = 0; k < pixels; ++k) byte |= ((source[x + k] >> (shift + p)) & 1) << (7 - k);
+            line[p * stride + x / 8] = uint8_t(byte);
+        }
+    }
+}
+
+} // namespace
+
+void merge_bit_planes(const uint8_t *source, int32_t plane_stride, int32_t planes, int32_t width,
+                      int32_t pixel_format, uint8_t *destination) {
+    if (width <= 0) return;
+    const int32_t used = std::clamp(planes, 0, kMaxBitPlanes);
+    const SampleLayout layout = read_layout(pixel_format);
+    const uint64_t complement = layout.inverted ? kEveryLane * uint64_t((1u << used) - 1) : 0;
+    // Modes 2 and 3 put the value in the top bits of its byte.
+    const int32_t shift = layout.mode == 1 ? 0 : kMaxBitPlanes - used;
+    if (used == 0) { // no planes: every value is 0, nothing packs
+        if (layout.mode != 0) std::memset(destination, 0, size_t(width));
+        return;
+    }
+    const int32_t groups = (width + 7) / 8;
+    for (int32_t g = 0; g < groups; ++g) {
+        const uint64_t lanes = gather_values(source + g, plane_stride, used) ^ complement;
+        const int32_t pixels = std::min(8, width - g * 8);
+        if (layout.mode == 0) {
+            destination += pack_values(destination, lanes, used, pixels);
+        } else {
+            const uint64_t bytes = lanes << shift; // each lane stays below 256
+            std::memcpy(destination, &bytes, size_t(pixels));
+            destination += pixels;
+        }
+    }
+}
+
+void merge_line(IFFHandle &h, uint8_t *destination) {
+    const int32_t width = h.width;
+    if (width <= 0) return;
+    const PlaneReads reads = plane_reads(h);
+    const uint8_t *source = h.line_buffer;
+    int64_t stride = h.bytes_per_line;
+    if (h.plane_pad && h.planes_used >= reads.planes_used && h.plane_span >= reads.plane_span) {
+        pad_planes(h, reads);
+        source = h.plane_pad;
+        stride = reads.plane_span;
+    } else if (h.bytes_per_line < reads.plane_span) {
+        // A short plane without its padded copy: hand over a defined line
+        // rather than read past the decoded one.
+        std::memset(destination, 0, size_t(host_line_bytes(h)));
+        return;
+    }
+
+    if (h.bits_per_pixel == 1 && h.planes != 1) {
+        merge_bit_planes(source, int32_t(stride), h.planes, width, h.pixel_format, destination);
+    } else if (h.bits_per_pixel == 8 && h.planes == 3) {
+        interleave_rgb(destination, source, stride, width); // the same in every layout
+    } else if (reads.planes_used == 0) {
+        std::memset(destination, 0, size_t(host_line_bytes(h))); // no plane to read
+    } else {
+        // One plane, or plane 0 of a layout with no merge of its own.
+        unpack_samples(destination, source, width, h.bits_per_pixel, h.pixel_format,
+                       SampleTable{h.lut_depth, h.lut_polarity, h.lut_mode, h.lut, h.lut_expanded});
+    }
+}
+
+int64_t host_line_bytes(const IFFHandle &h) {
+    const int64_t width = h.width;
+    if (width <= 0) return 0;
+    if (h.bits_per_pixel == 1 && h.planes != 1) {
+        if (read_layout(h.pixel_format).mode != 0) return width;
+        return (std::min<int64_t>(h.planes, kMaxBitPlanes) * width + 7) / 8;
+    }
+    if (h.bits_per_pixel == 8 && h.planes == 3) return 3 * width;
+    return sample_host_bytes(width, h.bits_per_pixel, h.pixel_format);
+}
+
+void plan_plane_reads(IFFHandle &h) {
+    const PlaneReads reads = plane_reads(h);
+    h.planes_used = reads.planes_used;
+    h.plane_span = reads.plane_span;
+}
+
+void split_line(IFFHandle &h, const uint8_t *source) {
+    const int32_t width = h.width;
+    if (width <= 0) return;
+    const int32_t planes = h.planes;
+    const int64_t stride = h.bytes_per_line;
+    if (stride <= 0) return;
+    // The write set-up sizes the planes for the width; never write past them.
+    if (planes == 1) {
+        const int32_t depth = h.bits_per_pixel;
+        const int64_t fits = depth > 0 ? stride * 8 / depth : 0;
+        pack_samples(h.line_buffer, source, int32_t(std::min<int64_t>(width, fits)), depth,
+                     h.pixel_format);
+    } else if (h.bits_per_pixel >= 8) {
+        deinterleave_rgb(h.line_buffer, stride, planes, source,
+                         int32_t(std::min<int64_t>(width, stride)));
+    } else {
+        if (h.scan_bytes > 0) std::memset(h.line_buffer, 0, size_t(h.scan_bytes));
+        const int32_t used = std::clamp(planes, 0, kMaxBitPlanes);
+        if (used == 0) return;
+        const int32_t shift = h.pixel_format == 1 ? 0 : kMaxBitPlanes - used;
+        split_bit_planes(h.line_buffer, stride, used, source,
+                         int32_t(std::min<int64_t>(width, stride * 8)), shift);
+    }
+}
+
+} // namespace iff
