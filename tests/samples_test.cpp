@@ -2,6 +2,7 @@
 // key, and packing host samples back into file bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -29,7 +30,7 @@ constexpr uint8_t kSentinel = 0xA5;
 Bytes unpack(Table &table, const Bytes &file, int32_t count, int32_t depth, int32_t format) {
     const size_t readable = size_t(sample_source_bytes(count, depth));
     std::unique_ptr<uint8_t[]> source(new uint8_t[readable]);
-    std::memcpy(source.get(), file.data(), std::min(readable, file.size()));
+    std::copy_n(file.begin(), std::min(readable, file.size()), source.get());
     Bytes host(size_t(sample_host_bytes(count, depth, format)) + 16, kSentinel);
     unpack_samples(host.data(), source.get(), count, depth, format, table.view());
     const size_t written = size_t(sample_host_bytes(count, depth, format));
