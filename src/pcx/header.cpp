@@ -126,16 +126,16 @@ bool write_layout_for(const IFFImageInfo &info, WriteLayout &layout) {
 int32_t write_setup(IFFHandle &h, const IFFImageInfo &info) {
     h.palette = nullptr;
     h.palette_entries = 0;
+    if (info.color_class > 3) return IFF_ERR_HANDLE;
+    // A window holds 1 to 65536 pixels a side; the checks come before any
+    // size or window is derived from the width.
+    if (info.width <= 0 || info.height <= 0) return IFF_ERR_HANDLE;
+    if (info.width > pcx::kMaxWindow || info.height > pcx::kMaxWindow) return IFF_ERR_UNSUPPORTED;
     h.width = info.width;
     h.height = info.height;
     h.x_min = h.y_min = 0;
     h.x_max = h.width - 1;
     h.y_max = h.height - 1;
-    if (info.color_class > 3) return IFF_ERR_HANDLE;
-    // A window holds 1 to 65536 pixels a side; the checks come before any
-    // size is derived from the width.
-    if (info.width <= 0 || info.height <= 0) return IFF_ERR_HANDLE;
-    if (info.width > pcx::kMaxWindow || info.height > pcx::kMaxWindow) return IFF_ERR_UNSUPPORTED;
     WriteLayout layout{};
     if (!write_layout_for(info, layout)) return IFF_ERR_UNSUPPORTED;
     h.bits_per_pixel = layout.bits_per_pixel;
