@@ -69,6 +69,7 @@ TEST(UnpackSamples, DeliversEachLayout) {
         {4, 3, 4098, {0x1F, 0x80}, {0xE0, 0x00, 0x70}},
         {6, 7, 1, {0x04, 0x10, 0x41, 0x08, 0x30, 0x80}, {1, 1, 1, 1, 2, 3, 2}},
         {6, 5, 4097, {0x04, 0x10, 0x41, 0x08}, {62, 62, 62, 62, 61}},
+        {6, 4, 3, {0x00, 0x18, 0x3F}, {0, 4, 130, 255}}, // 0, 1, 32, 63 rounded
         {8, 6, 0, eight, eight},
         {8, 6, 1, eight, eight},
         {8, 6, 2, eight, eight},
@@ -134,22 +135,6 @@ TEST(UnpackSamples, TableFollowsDepthModeAndPolarity) {
         const int32_t count = int32_t(s.host.size());
         EXPECT_EQ(unpack(table, s.file, count, s.depth, s.format), s.host)
             << "depth " << s.depth << " format " << s.format;
-    }
-}
-
-TEST(BuildSampleLut, ScaledValuesRoundToNearest) {
-    uint8_t table[256] = {};
-    build_sample_lut(3, 1, 6, table);
-    EXPECT_EQ(Bytes(table, table + 4), (Bytes{0, 4, 8, 12}));
-    EXPECT_EQ(table[32], 130);
-    EXPECT_EQ(Bytes(table + 60, table + 64), (Bytes{243, 247, 251, 255}));
-    build_sample_lut(3, 0, 6, table);
-    EXPECT_EQ(table[0], 255);
-    EXPECT_EQ(table[63], 0);
-    // No table for other modes and depths: the old one stays.
-    for (auto [mode, depth] : {std::pair{0, 4}, {4, 4}, {3, 0}, {3, 9}}) {
-        build_sample_lut(mode, 1, depth, table);
-        EXPECT_EQ(table[0], 255) << mode << " " << depth;
     }
 }
 
