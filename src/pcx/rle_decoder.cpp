@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
 
 namespace iff {
@@ -9,23 +10,25 @@ namespace {
 
 constexpr uint8_t kCountMark = 0xC0;
 
-// Number of leading bytes of data[0..limit) below 0xC0 (literals). A byte
-// with both top bits set is found eight at a time: in x & (x << 1) bit 7 of a
-// byte is set exactly when bits 7 and 6 of that byte were.
+// Number of leading bytes of data[0..limit) below 0xC0 (literals).
 inline uint32_t literal_stretch(const uint8_t *data, uint32_t limit) {
     uint32_t i = 0;
     for (; i + 8 <= limit; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        const uint64_t marks = word & (word << 1) & 0x8080808080808080ULL;
-        if (marks != 0) {
-            uint32_t first = 0;
-            while (data[i + first] < kCountMark) ++first;
-            return i + first;
-        }
+        const uint64_t marks = count_byte_marks(load_word(data + i));
+        if (marks != 0) return i + first_marked_byte(marks);
     }
     while (i < limit && data[i] < kCountMark) ++i;
     return i;
+}
+
+// The rest of a run that crosses the line's end goes back in front of the
+// cursor, into the two bytes that held its pair; when the data byte began a
+// refill, the count byte lands in the headroom.
+inline void push_back(uint8_t *&cursor, uint32_t &available, int32_t rest, uint8_t value) {
+    cursor -= 2;
+    available += 2;
+    cursor[0] = uint8_t(rest | kCountMark);
+    cursor[1] = value;
 }
 
 } // namespace
@@ -54,16 +57,38 @@ int32_t decode_line(IFFHandle &h) {
     };
 
     while (remaining > 0) {
-        if (available > 0 && *cursor < kCountMark) {
-            const uint32_t limit = available < uint32_t(remaining) ? available : uint32_t(remaining);
-            const uint32_t n = literal_stretch(cursor, limit);
-            std::memcpy(out, cursor, n);
-            out += n;
-            cursor += n;
-            available -= n;
-            remaining -= int32_t(n);
+        if (available >= 2) {
+            // Fast path: the next byte, and a pair's data byte, lie in the buffer.
+            const uint8_t b = *cursor;
+            if (b < kCountMark) {
+                const uint32_t limit = available < uint32_t(remaining) ? available : uint32_t(remaining);
+                const uint32_t n = literal_stretch(cursor, limit);
+                if (n <= 8 && available >= 8) {
+                    std::memcpy(out, cursor, 8); // short stretch: one word, into the line's slack
+                } else {
+                    std::memcpy(out, cursor, n);
+                }
+                out += n;
+                cursor += n;
+                available -= n;
+                remaining -= int32_t(n);
+                continue;
+            }
+            const int32_t count = b & 0x3F;
+            const uint8_t value = cursor[1];
+            cursor += 2;
+            available -= 2;
+            if (count > remaining) {
+                push_back(cursor, available, count - remaining, value);
+                std::memset(out, value, size_t(remaining));
+                break;
+            }
+            std::memset(out, value, 64); // within kLineSlack; only count bytes are kept
+            out += count;
+            remaining -= count;
             continue;
         }
+        // Careful path at the buffer's end: byte by byte, refilling as needed.
         const int32_t b = fetch();
         if (b < 0) {
             sync();
@@ -81,15 +106,10 @@ int32_t decode_line(IFFHandle &h) {
             return 1;
         }
         if (count > remaining) {
-            // The pair's own two bytes take the rest of the run; when the data
-            // byte began a refill, the count byte lands in the headroom.
-            cursor -= 2;
-            available += 2;
-            cursor[0] = uint8_t((count - remaining) | kCountMark);
-            cursor[1] = uint8_t(value);
+            push_back(cursor, available, count - remaining, uint8_t(value));
             count = remaining;
         }
-        std::memset(out, value, 64); // within kLineSlack; only count bytes are kept
+        std::memset(out, value, size_t(count));
         out += count;
         remaining -= count;
     }

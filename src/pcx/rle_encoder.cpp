@@ -1,27 +1,48 @@
 #include "pcx/rle_encoder.h"
 
+#include <cstring>
+
+#include "pcx/byte_scan.h"
 #include "pcx/stream_io.h"
 #include "pixels/planes.h"
 
 namespace iff {
 
+namespace {
+
+// End of the stretch from i of bytes that go out as they stand: single bytes
+// (unequal to the next one) below 0xC0.
+int32_t plain_stretch_end(const uint8_t *line, int32_t i, int32_t size) {
+    for (; i + 9 <= size; i += 8) {
+        const uint64_t here = load_word(line + i);
+        const uint64_t marks = zero_byte_marks(here ^ load_word(line + i + 1)) | count_byte_marks(here);
+        if (marks != 0) return i + int32_t(first_marked_byte(marks));
+    }
+    for (; i < size; ++i) {
+        if (line[i] >= 0xC0 || (i + 1 < size && line[i] == line[i + 1])) return i;
+    }
+    return size;
+}
+
+} // namespace
+
 int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out) {
     uint8_t *const start = out;
     int32_t i = 0;
     while (i < size) {
+        const int32_t plain_end = plain_stretch_end(line, i, size);
+        std::memcpy(out, line + i, size_t(plain_end - i));
+        out += plain_end - i;
+        i = plain_end;
+        if (i == size) break;
+        // A run, or a single byte of 0xC0 or above.
         const uint8_t value = line[i];
-        // Length of the stretch of equal bytes from i, at most 63.
         int32_t end = i + 1;
         const int32_t limit = size - i > 63 ? i + 63 : size;
         while (end < limit && line[end] == value) ++end;
         const int32_t run = end - i;
-        if (run >= 2) {
-            *out++ = uint8_t(0xC0 | run);
-            *out++ = value;
-        } else {
-            if ((value & 0xC0) == 0xC0) *out++ = 0xC1;
-            *out++ = value;
-        }
+        *out++ = uint8_t(0xC0 | run); // a single byte here is 0xC0 or above: 0xC1
+        *out++ = value;
         i = end;
     }
     return int32_t(out - start);
