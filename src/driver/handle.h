@@ -61,6 +61,7 @@ struct IFFHandle {
     uint8_t *palette = nullptr;  // RGB triples
     int32_t palette_entries = 0; // entries the palette holds
     int32_t palette_status = 0;  // why the current page has no palette (0: it has one)
+    int32_t tail_block_start = -1; // where a written file's 256-colour block goes, once placed
 
     uint16_t page_count = 0;
     uint32_t page_offset = 0;

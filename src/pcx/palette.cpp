@@ -189,11 +189,17 @@ int32_t palette_at_close(IFFHandle &h) {
         for (int32_t k = 0; k < n && k * step < h.palette_entries; ++k)
             std::memcpy(map + 3 * k, h.palette + 3 * k * step, 3);
     } else if (depth == 8) {
-        const int32_t old_end = stream_seek(h, 0, kFromEnd);
-        if (old_end < 0) return IFF_ERR_SEEK;
-        // The block ends the file on a multiple of 32 bytes.
-        const int64_t start = ((int64_t(old_end) + 800) & ~int64_t(31)) - kTailBlockBytes;
-        if (start > INT32_MAX || stream_seek(h, int32_t(start), kFromStart) < 0) return IFF_ERR_SEEK;
+        // The block ends the file on a multiple of 32 bytes. Once placed, a
+        // retry after a failed write puts it in the same place, over the
+        // part written before, rather than behind it.
+        if (h.tail_block_start < 0) {
+            const int32_t old_end = stream_seek(h, 0, kFromEnd);
+            if (old_end < 0) return IFF_ERR_SEEK;
+            const int64_t start = ((int64_t(old_end) + 800) & ~int64_t(31)) - kTailBlockBytes;
+            if (start > INT32_MAX) return IFF_ERR_SEEK;
+            h.tail_block_start = int32_t(start);
+        }
+        if (stream_seek(h, h.tail_block_start, kFromStart) < 0) return IFF_ERR_SEEK;
         const uint8_t marker = kTailMarker;
         if (stream_write(h, &marker, 1) != 1) return IFF_ERR_WRITE;
         uint8_t entries[3 * kFullEntries] = {};
