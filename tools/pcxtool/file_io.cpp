@@ -12,7 +12,9 @@ namespace pcxtool {
 
 namespace {
 
-std::string system_reason() { return std::strerror(errno); }
+std::string system_reason() {
+    return std::strerror(errno);
+}
 
 std::string folder_of(const std::string &path) {
     const size_t slash = path.find_last_of('/');
@@ -148,6 +150,7 @@ void OutputBatch::commit_all() {
 void write_whole_file(OutputBatch &batch, const std::string &target, const std::vector<uint8_t> &bytes) {
     PendingFile &file = batch.add(target);
     file.write(bytes.data(), bytes.size());
+    file.finish();
 }
 
 } // namespace pcxtool

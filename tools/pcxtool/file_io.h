@@ -18,7 +18,7 @@ std::vector<uint8_t> read_whole_file(const std::string &path);
 // reach the target name only through commit. Dropped uncommitted, the
 // temporary file is removed.
 class PendingFile {
-public:
+  public:
     explicit PendingFile(std::string target);
     ~PendingFile();
     PendingFile(const PendingFile &) = delete;
@@ -32,7 +32,7 @@ public:
     void finish();
     void commit();
 
-private:
+  private:
     std::string target_;
     std::string temp_path_;
     std::FILE *stream_ = nullptr;
@@ -43,11 +43,11 @@ private:
 // Several outputs of one command: all are written in full before any of
 // them takes its final name, so a failure on page 3 leaves no pages 0 to 2.
 class OutputBatch {
-public:
+  public:
     PendingFile &add(const std::string &target);
     void commit_all();
 
-private:
+  private:
     std::vector<std::unique_ptr<PendingFile>> files_;
 };
 

@@ -10,7 +10,7 @@
 namespace pcxtool {
 
 class MemoryStream {
-public:
+  public:
     // What a seek beyond the end does. Clamp stops at the end, so nothing
     // written afterwards leaves a hole; Extend moves there like a file does,
     // and a later write fills the gap with zeros.
@@ -28,7 +28,7 @@ public:
     int32_t write(const void *buffer, int32_t count);
     int32_t seek(int32_t offset, int32_t origin);
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     size_t position_ = 0;
     PastEnd past_end_ = PastEnd::Clamp;

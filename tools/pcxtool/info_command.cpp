@@ -1,0 +1,113 @@
+#include <cstdio>
+#include <string>
+
+#include "command_line.h"
+#include "commands.h"
+#include "pcx_reader.h"
+#include "tool_error.h"
+
+namespace pcxtool {
+
+namespace {
+
+std::string json_string(const std::string &text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string plural(int count, const char *word) {
+    return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+void print_text(const PcxFile &file, const std::vector<PageInfo> &pages) {
+    std::printf("%s: %s, %s\n", file.path().c_str(), file.is_dcx() ? "DCX" : "PCX",
+                plural(file.page_count(), "page").c_str());
+    for (const PageInfo &page : pages) {
+        const HeaderFields &h = page.header;
+        const std::string palette = page.palette_entries == 0 ? "no palette"
+                                    : page.palette_entries == 1
+                                        ? "1 palette entry"
+                                        : std::to_string(page.palette_entries) + " palette entries";
+        std::printf("  page %d: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n", page.index, page.width,
+                    page.height, color_class_name(page.color_class), plural(h.bits_per_plane * h.planes, "bit").c_str(),
+                    plural(h.planes, "plane").c_str(), plural(h.bits_per_plane, "bit").c_str(), h.version, page.dpi_x,
+                    page.dpi_y, palette.c_str());
+    }
+}
+
+std::string page_json(const PageInfo &page) {
+    const HeaderFields &h = page.header;
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "{\"page\": %d, \"offset\": %u, \"size\": %u, \"width\": %d, \"height\": %d, \"color_class\": %u, "
+                  "\"color_class_name\": \"%s\", \"bits\": %d, \"depth\": %d, \"planes\": %d, "
+                  "\"bits_per_plane\": %d, \"version\": %d, \"dpi\": [%d, %d], \"palette_entries\": %d}",
+                  page.index, page.span.offset, page.span.end - page.span.offset, page.width, page.height,
+                  page.color_class, color_class_name(page.color_class), page.bits, h.bits_per_plane * h.planes,
+                  h.planes, h.bits_per_plane, h.version, page.dpi_x, page.dpi_y, page.palette_entries);
+    return text;
+}
+
+} // namespace
+
+int run_info(const Args &args) {
+    const ParsedArgs parsed = parse_args(args, {{"--json", false}});
+    if (parsed.help) {
+        std::fputs(command_table()[0].usage, stdout);
+        return kExitOk;
+    }
+    if (parsed.positionals.empty()) {
+        throw usage_error("info needs at least one FILE");
+    }
+    const bool json = parsed.has("--json");
+    int status = kExitOk;
+    std::string out = json ? "[" : "";
+    bool first = true;
+    for (const std::string &path : parsed.positionals) {
+        try {
+            PcxFile file(path);
+            std::vector<PageInfo> pages;
+            for (int page = 0; page < file.page_count(); ++page) {
+                pages.push_back(file.page_info(page));
+            }
+            if (!json) {
+                print_text(file, pages);
+                continue;
+            }
+            out += std::string(first ? "\n" : ",\n") + "  {\"file\": " + json_string(path) + ", \"format\": \"" +
+                   (file.is_dcx() ? "dcx" : "pcx") + "\", \"page_count\": " + std::to_string(pages.size()) +
+                   ", \"pages\": [";
+            for (size_t i = 0; i < pages.size(); ++i) {
+                out += std::string(i == 0 ? "\n    " : ",\n    ") + page_json(pages[i]);
+            }
+            out += "\n  ]}";
+        } catch (const ToolError &error) {
+            // One unreadable file does not hide the others.
+            std::fprintf(stderr, "pcxtool: info: %s\n", error.what());
+            status = kExitBadInput;
+            if (json) {
+                out += std::string(first ? "\n" : ",\n") + "  {\"file\": " + json_string(path) +
+                       ", \"error\": " + json_string(error.what()) + "}";
+            }
+        }
+        first = false;
+    }
+    if (json) {
+        std::printf("%s\n]\n", out.c_str());
+    }
+    return status;
+}
+
+} // namespace pcxtool

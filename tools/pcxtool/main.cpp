@@ -1,0 +1,143 @@
+// pcxtool: converts PCX and DCX images to and from PNG and PNM, describes
+// them, and assembles and splits DCX files, all through the iffpcx library.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "tool_error.h"
+
+namespace pcxtool {
+
+namespace {
+
+const char kOverview[] = "usage: pcxtool COMMAND [OPTIONS] ARGS...\n"
+                         "\n"
+                         "Reads and writes PCX images and multi-page DCX files.\n"
+                         "\n"
+                         "commands:\n";
+
+const char kOverviewEnd[] = "\n"
+                            "'pcxtool COMMAND --help' describes a command. Pages are numbered from 0.\n"
+                            "Exit status: 0 success, 1 bad input (the message names the file, the page\n"
+                            "and the reason), 2 bad usage. Outputs appear only once complete.\n";
+
+const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
+                          "\n"
+                          "Describes every page of each PCX or DCX file: size, colour class, bits per\n"
+                          "pixel as planes x bits per plane, header version, resolution and number of\n"
+                          "palette entries, and the file's page count.\n"
+                          "\n"
+                          "  --json   one JSON array with an object per file\n";
+
+const char kDecodeUsage[] = "usage: pcxtool decode [--page N] IN OUT\n"
+                            "\n"
+                            "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
+                            "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
+                            "                    indexed with their palette, 24-bit pages RGB\n"
+                            "  .pnm              PBM for bilevel, PGM for gray, PPM for other pages\n"
+                            "  .pbm .pgm .ppm    that type (PPM takes any page)\n"
+                            "\n"
+                            "Every page is written unless --page picks one. In OUT, %d stands for the page\n"
+                            "number (%03d pads it to three digits, %% is a '%'); without it a file of\n"
+                            "several pages gets .p<N> before the extension (out.png: out.p0.png, ...).\n"
+                            "\n"
+                            "  --page N   write page N only (from 0)\n";
+
+const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] IN OUT.pcx\n"
+                            "\n"
+                            "Converts a PNG or PNM image to PCX. The layout follows the image's colours:\n"
+                            "black and white only: 1 bit; only grays: 8-bit grayscale; up to 16 colours:\n"
+                            "4 bit planes; up to 256 colours: 8 bits with a 256-colour palette; else\n"
+                            "24-bit RGB. Translucent PNG pixels are blended onto white.\n"
+                            "\n"
+                            "  --bits B          write B bits per pixel (1, 2, 3, 4, 8 or 24) if the\n"
+                            "                    image's colours fit; 1 bit holds black and white only\n"
+                            "  --dpi N[xM]       resolution in dots per inch (default: the PNG's own, or 100)\n"
+                            "  --align-palette   end a 256-colour file on a multiple of 32 bytes, with a\n"
+                            "                    gap before the palette block, as the library places it;\n"
+                            "                    by default the block follows the image data, which\n"
+                            "                    readers that read front to back need\n";
+
+const char kPackUsage[] = "usage: pcxtool pack OUT.dcx IN...\n"
+                          "\n"
+                          "Assembles a DCX file from PCX files (and the pages of DCX files), in order.\n";
+
+const char kUnpackUsage[] = "usage: pcxtool unpack IN.dcx PREFIX\n"
+                            "\n"
+                            "Writes page N of a DCX file, byte for byte, as PREFIX<N>.pcx (from 0).\n";
+
+} // namespace
+
+const std::vector<CommandHelp> &command_table() {
+    static const std::vector<CommandHelp> table = {
+        {"info", "describe the pages of PCX and DCX files", kInfoUsage, run_info},
+        {"decode", "convert PCX or DCX pages to PNG or PNM", kDecodeUsage, run_decode},
+        {"encode", "convert a PNG or PNM image to PCX", kEncodeUsage, run_encode},
+        {"pack", "assemble a DCX file from PCX files", kPackUsage, run_pack},
+        {"unpack", "split a DCX file into PCX files", kUnpackUsage, run_unpack},
+    };
+    return table;
+}
+
+namespace {
+
+void print_overview(std::FILE *to) {
+    std::fputs(kOverview, to);
+    for (const CommandHelp &command : command_table()) {
+        std::fprintf(to, "  %-8s %s\n", command.name, command.summary);
+    }
+    std::fputs(kOverviewEnd, to);
+}
+
+} // namespace
+
+} // namespace pcxtool
+
+int main(int argc, char **argv) {
+    using namespace pcxtool;
+    if (argc < 2) {
+        print_overview(stderr);
+        return kExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        print_overview(stdout);
+        return kExitOk;
+    }
+    const CommandHelp *command = nullptr;
+    for (const CommandHelp &candidate : command_table()) {
+        if (name == candidate.name) {
+            command = &candidate;
+        }
+    }
+    if (command == nullptr) {
+        std::fprintf(stderr, "pcxtool: unknown command '%s'\n\n", name.c_str());
+        print_overview(stderr);
+        return kExitUsage;
+    }
+    try {
+        const int status = command->run(Args(argv + 2, argv + argc));
+        if (std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "pcxtool: %s: cannot write to standard output: %s\n", command->name,
+                         std::strerror(errno));
+            return kExitBadInput;
+        }
+        return status;
+    } catch (const ToolError &error) {
+        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
+        if (error.exit_status() == kExitUsage) {
+            std::fprintf(stderr, "(see 'pcxtool %s --help')\n", command->name);
+        }
+        return error.exit_status();
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "pcxtool: %s: out of memory\n", command->name);
+        return kExitBadInput;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
+        return kExitBadInput;
+    }
+}

@@ -1,0 +1,286 @@
+#include "pcx_reader.h"
+
+#include <cstdio>
+
+#include "file_io.h"
+#include "status_names.h"
+#include "tool_error.h"
+
+namespace pcxtool {
+
+namespace {
+
+constexpr size_t kPaletteBlockSize = 769;
+constexpr uint8_t kPaletteBlockMarker = 12;
+constexpr uint8_t kPcxManufacturer = 10; // the first byte of every PCX header
+
+// Layouts whose lines pcxtool turns into images: 1 to 8 bits per pixel in
+// one plane or several 1-bit planes, and 24-bit RGB in three 8-bit planes.
+bool supported_layout(const HeaderFields &header) {
+    const int bits = header.bits_per_plane;
+    const int planes = header.planes;
+    if (bits == 8 && planes == 3) {
+        return true;
+    }
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8) {
+        return false;
+    }
+    return planes >= 1 && bits * planes <= 8;
+}
+
+bool all_gray(const std::vector<Rgb> &palette) {
+    for (const Rgb &entry : palette) {
+        if (entry.r != entry.g || entry.g != entry.b) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<Rgb> gray_ramp(int entries) {
+    std::vector<Rgb> ramp(static_cast<size_t>(entries));
+    for (int k = 0; k < entries; ++k) {
+        const auto level = static_cast<uint8_t>(entries > 1 ? 255 * k / (entries - 1) : 0);
+        ramp[static_cast<size_t>(k)] = Rgb{level, level, level};
+    }
+    return ramp;
+}
+
+} // namespace
+
+const char *color_class_name(uint32_t color_class) {
+    switch (color_class) {
+    case 0: return "bilevel";
+    case 1: return "grayscale";
+    case 2: return "palette";
+    case 3: return "rgb";
+    default: return "unknown";
+    }
+}
+
+PcxFile::PcxFile(std::string path) : path_(std::move(path)) {
+    std::vector<uint8_t> bytes = read_whole_file(path_);
+    if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+        throw input_error(path_ + ": larger than the 2 GiB a PCX or DCX file can be read from");
+    }
+    is_dcx_ = has_dcx_signature(bytes);
+    spans_ = page_spans(bytes, path_);
+    stream_ = MemoryStream(std::move(bytes));
+    source_ = make_stream_source(stream_);
+    const int32_t opened = IFFOpen(&source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
+    if (opened <= 0) {
+        const std::vector<uint8_t> &file = stream_.bytes();
+        const bool looks_like_pcx = is_dcx_ || (!file.empty() && file[0] == kPcxManufacturer);
+        throw input_error(path_ + ": cannot open as PCX or DCX: " + describe_status(-opened) +
+                          (looks_like_pcx ? "" : "; the file does not start like a PCX or DCX file"));
+    }
+    handle_ = opened;
+    uint16_t count = 0;
+    const int32_t status = IFFControl(handle_, IFF_REQ_PAGE_COUNT, 0, 0, &count);
+    if (status != IFF_OK || count != spans_.size()) {
+        // The destructor does not run for a constructor that throws.
+        IFFClose(handle_);
+        handle_ = 0;
+        if (status != IFF_OK) {
+            fail(-1, "counting the pages", status);
+        }
+        throw input_error(path_ + ": the library counts " + std::to_string(count) +
+                          " pages where the directory lists " + std::to_string(spans_.size()));
+    }
+}
+
+PcxFile::~PcxFile() {
+    if (handle_ > 0) {
+        IFFClose(handle_);
+    }
+}
+
+std::string PcxFile::where(int page) const {
+    std::string text = path_ + ": ";
+    if (page >= 0 && (is_dcx_ || page > 0)) {
+        text += "page " + std::to_string(page) + ": ";
+    }
+    return text;
+}
+
+void PcxFile::fail(int page, const std::string &step, int32_t status) const {
+    throw input_error(where(page) + step + " failed: " + describe_status(status));
+}
+
+void PcxFile::select(int page) {
+    if (page < 0 || page >= page_count()) {
+        throw input_error(path_ + ": has no page " + std::to_string(page) + " (it has " + std::to_string(page_count()) +
+                          (page_count() == 1 ? " page, numbered 0)"
+                                             : " pages, numbered 0 to " + std::to_string(page_count() - 1) + ")"));
+    }
+    if (page_count() > 1) {
+        const int32_t status = IFFControl(handle_, IFF_REQ_SELECT_PAGE, 0, page, nullptr);
+        if (status != IFF_OK) {
+            fail(page, "selecting the page", status);
+        }
+    }
+}
+
+void PcxFile::set_index_layout(int page) {
+    const int32_t status = IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, nullptr);
+    if (status != IFF_OK) {
+        fail(page, "choosing the index sample layout", status);
+    }
+}
+
+PageInfo PcxFile::page_info(int page) {
+    select(page);
+    set_index_layout(page);
+    PageInfo info;
+    info.index = page;
+    info.span = spans_[static_cast<size_t>(page)];
+    info.width = info_.width;
+    info.height = info_.height;
+    info.color_class = info_.color_class;
+    info.bits = info_.bits;
+    info.header = header_fields(stream_.bytes(), info.span.offset);
+
+    int32_t dpi[2] = {0, 0};
+    int32_t status = IFFControl(handle_, IFF_REQ_RESOLUTION, 3, 0, dpi);
+    if (status != IFF_OK) {
+        fail(page, "reading the resolution", status);
+    }
+    info.dpi_x = dpi[0];
+    info.dpi_y = dpi[1];
+
+    if (info.color_class != 3) {
+        uint16_t palette_bytes = 0;
+        status = IFFControl(handle_, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &palette_bytes);
+        if (status != IFF_OK) {
+            fail(page, "asking the palette size", status);
+        }
+        info.palette_entries = palette_bytes / 3;
+    }
+    return info;
+}
+
+std::vector<Rgb> PcxFile::export_palette(int page, int depth, bool *exported) {
+    const size_t entries = size_t{1} << depth;
+    uint16_t size = 0;
+    int32_t status = IFFControl(handle_, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &size);
+    if (status != IFF_OK) {
+        fail(page, "asking the palette size", status);
+    }
+    if (size != 3 * entries) {
+        throw input_error(where(page) + "the library sizes the palette of a " + std::to_string(depth) +
+                          "-bit page at " + std::to_string(size) + " bytes, not " + std::to_string(3 * entries));
+    }
+    std::vector<uint8_t> bytes(3 * entries);
+    status = IFFControl(handle_, IFF_REQ_PALETTE, 0, 0, bytes.data());
+    *exported = status == IFF_OK;
+    std::vector<Rgb> palette(entries);
+    for (size_t k = 0; k < entries; ++k) {
+        palette[k] = Rgb{bytes[3 * k], bytes[3 * k + 1], bytes[3 * k + 2]};
+    }
+    return palette;
+}
+
+void PcxFile::decode_page(int page, RowSink &sink) {
+    const PageInfo info = page_info(page);
+    const HeaderFields &header = info.header;
+    if (!supported_layout(header)) {
+        throw input_error(where(page) + "pcxtool does not convert pages of " + std::to_string(header.planes) +
+                          " planes of " + std::to_string(header.bits_per_plane) + " bits");
+    }
+    if (info.width <= 0 || info.height <= 0) {
+        throw input_error(where(page) + "the page's window is empty (" + std::to_string(info.width) + " x " +
+                          std::to_string(info.height) + ")");
+    }
+    const int depth = header.bits_per_plane * header.planes;
+    const bool rgb = depth == 24;
+    if (rgb != (info.color_class == 3)) {
+        throw input_error(where(page) + "the library describes a " + std::to_string(depth) + "-bit page as " +
+                          color_class_name(info.color_class));
+    }
+
+    PageImage image;
+    image.width = info.width;
+    image.height = info.height;
+    image.dpi_x = info.dpi_x;
+    image.dpi_y = info.dpi_y;
+    std::vector<Rgb> palette;
+    if (rgb) {
+        image.kind = PageKind::Rgb;
+    } else {
+        bool exported = false;
+        palette = export_palette(page, depth, &exported);
+        if (!exported && info.color_class != 1) {
+            throw input_error(where(page) + "the page's palette could not be read");
+        }
+        if (!exported) {
+            palette = gray_ramp(static_cast<int>(palette.size())); // grayscale pages read without palette
+        }
+        if (info.color_class == 0) {
+            image.kind = PageKind::Bilevel;
+        } else if (info.color_class == 1 && all_gray(palette)) {
+            image.kind = PageKind::Gray;
+        } else {
+            image.kind = PageKind::Indexed;
+            image.palette = palette;
+        }
+    }
+
+    // The library delivers one byte per pixel (three for RGB); its own
+    // answer is checked so that a line never outgrows the buffer.
+    const size_t line_bytes = row_bytes(image);
+    uint16_t delivered = 0;
+    int32_t status = IFFControl(handle_, IFF_REQ_LINE_SIZE, 0, 0, &delivered);
+    if (status != IFF_OK) {
+        fail(page, "asking the line size", status);
+    }
+    if (delivered != static_cast<uint16_t>(line_bytes)) {
+        throw input_error(where(page) + "the library delivers lines of " + std::to_string(delivered) + " bytes, not " +
+                          std::to_string(line_bytes));
+    }
+
+    std::vector<uint8_t> line(line_bytes);
+    std::vector<uint8_t> out(line_bytes);
+    sink.begin(image);
+    for (int32_t y = 0; y < image.height; ++y) {
+        status = IFFGetLine(handle_, 1, line.data());
+        if (status != IFF_OK) {
+            fail(page, "decoding line " + std::to_string(y), status);
+        }
+        switch (image.kind) {
+        case PageKind::Rgb: out.swap(line); break;
+        case PageKind::Bilevel:
+        case PageKind::Gray:
+        case PageKind::Indexed:
+            for (size_t x = 0; x < line_bytes; ++x) {
+                const uint8_t index = line[x];
+                if (index >= palette.size()) {
+                    throw input_error(where(page) + "line " + std::to_string(y) + " holds index " +
+                                      std::to_string(index) + ", beyond the " + std::to_string(palette.size()) +
+                                      "-entry palette");
+                }
+                const Rgb &colour = palette[index];
+                if (image.kind == PageKind::Bilevel) {
+                    out[x] = colour.r + colour.g + colour.b >= 384 ? 1 : 0;
+                } else if (image.kind == PageKind::Gray) {
+                    out[x] = colour.r;
+                } else {
+                    out[x] = index;
+                }
+            }
+            break;
+        }
+        sink.row(out.data());
+    }
+    // A 256-colour page keeps its palette in a block at its end; without one
+    // the colours come from the header's 16-entry map.
+    const PageSpan &span = info.span;
+    if (depth == 8 && header.version == 5 && info.color_class == 2 &&
+        (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
+         stream_.bytes()[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
+        std::fprintf(stderr, "pcxtool: warning: %shas no 256-colour palette block; its colours may be wrong\n",
+                     where(page).c_str());
+    }
+    sink.finish();
+}
+
+} // namespace pcxtool
