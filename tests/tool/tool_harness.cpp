@@ -6,7 +6,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <regex>
+#include <cctype>
 #include <set>
 #include <spawn.h>
 #include <stdexcept>
@@ -275,18 +275,31 @@ void write_png(const std::string &path, const Image &image) {
     png_image_write_to_file(&png, path.c_str(), 0, pixels.data(), 0, colormap.empty() ? nullptr : colormap.data());
 }
 
+// The integer fields of each page object: pages are the lines that begin
+// with {"page": and a field is "name": followed by an integer.
 std::vector<std::map<std::string, long>> info_pages(const std::string &json) {
     std::vector<std::map<std::string, long>> pages;
-    const std::regex page_line(R"(\{"page": [^\n]*\})");
-    const std::regex field(R"re("(\w+)": (-?\d+))re");
-    for (auto line = std::sregex_iterator(json.begin(), json.end(), page_line); line != std::sregex_iterator();
-         ++line) {
+    size_t at = 0;
+    while ((at = json.find("{\"page\": ", at)) != std::string::npos) {
+        const size_t end = json.find('\n', at);
+        const std::string text = json.substr(at, end == std::string::npos ? std::string::npos : end - at);
         std::map<std::string, long> page;
-        const std::string text = line->str();
-        for (auto f = std::sregex_iterator(text.begin(), text.end(), field); f != std::sregex_iterator(); ++f) {
-            page[(*f)[1]] = std::stol((*f)[2]);
+        for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q)) {
+            const size_t close = text.find('"', q + 1);
+            if (close == std::string::npos) break;
+            const std::string name = text.substr(q + 1, close - q - 1);
+            size_t value = close + 1;
+            if (text.compare(value, 2, ": ") == 0) {
+                value += 2;
+                size_t digits = value + (value < text.size() && text[value] == '-' ? 1 : 0);
+                const size_t first_digit = digits;
+                while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+                if (digits > first_digit) page[name] = std::stol(text.substr(value, digits - value));
+            }
+            q = close + 1;
         }
         pages.push_back(page);
+        at = end == std::string::npos ? json.size() : end;
     }
     return pages;
 }
