@@ -120,7 +120,6 @@ int32_t close_image(int32_t value) {
             status = IFF_ERR_WRITE;
     }
     unregister_handle(value);
-    release_buffers(*h);
     const int32_t closed = h->stream_ops.close(h->stream);
     h->stream = -1;
     discard(h);
