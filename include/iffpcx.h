@@ -85,13 +85,13 @@ enum {
 /* ---- Control requests ----------------------------------------------------- */
 enum {
     IFF_REQ_STATUS = 0,       /* data: int32 <- sticky status */
-    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes one IFFGetLine line delivers */
+    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes of one host line (0: more than 65535) */
     IFF_REQ_PALETTE = 2,      /* data: RGB triples; export (mode 0) or replace (others) */
     IFF_REQ_PIXEL_FORMAT = 3, /* flags: the sample layout, a signed 16-bit value */
     IFF_REQ_RESOLUTION = 7,   /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
     IFF_REQ_PAGE_COUNT = 10,  /* data: uint16 <- pages in the file */
     IFF_REQ_SELECT_PAGE = 11, /* value: page index from 0 */
-    IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes */
+    IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes (0: none fits) */
 };
 
 /* ---- Records -------------------------------------------------------------- */

@@ -209,6 +209,18 @@ TEST(Control, LineSizeFollowsWhatALineDelivers) {
     }
 }
 
+TEST(Control, LineSizeBeyondSixteenBitsAnswersZero) {
+    test::PcxLayout l;
+    l.planes = 3;
+    l.x_max = 21845; // 21846 RGB pixels: 65538 bytes a line
+    l.bytes_per_line = 21846;
+    Opened f(test::pcx_file(l, {}));
+    ASSERT_GT(f.handle, 0);
+    uint16_t size = 1;
+    EXPECT_EQ(IFFControl(f.handle, IFF_REQ_LINE_SIZE, 0, 0, &size), IFF_OK);
+    EXPECT_EQ(size, 0);
+}
+
 TEST(Control, ResolutionIsReadAndWritten) {
     test::PcxLayout l;
     l.x_max = 3;

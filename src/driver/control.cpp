@@ -76,7 +76,13 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         std::memcpy(data, &status, 4);
         return IFF_OK;
     }
-    case 1: store_u16(data, uint32_t(line_bytes(h))); return IFF_OK;
+    case 1: {
+        // The answer is 16 bits wide; a longer line answers 0 rather than a
+        // truncated size a host would allocate too little for.
+        const int64_t bytes = line_bytes(h);
+        store_u16(data, bytes > 0xFFFF ? 0u : uint32_t(bytes));
+        return IFF_OK;
+    }
     case 2: return palette_request(h, size_query, data);
     case 3: h.pixel_format = int16_t(uint16_t(flags)); return IFF_OK;
     case 7: return resolution_request(h, flags, data);
