@@ -15,24 +15,15 @@
 namespace iff {
 namespace {
 
-constexpr int32_t kReadFlags = 0x8000;
-constexpr int32_t kPermission = 0x1B6;
-
-void release_buffers(IFFHandle &h) {
-    release_line_buffers(h);
-    read_buffer_release(h);
-    heap_free(h.palette);
-    h.palette = nullptr;
-    h.palette_entries = 0;
-}
-
 // Frees the record and everything it owns, closing the stream if open.
 void discard(IFFHandle *h) {
     if (h->stream >= 0) {
         h->stream_ops.close(h->stream);
         h->stream = -1;
     }
-    release_buffers(*h);
+    release_line_buffers(*h);
+    read_buffer_release(*h);
+    release_palette(*h);
     h->~IFFHandle();
     heap_free(h);
 }
@@ -52,7 +43,7 @@ bool install_streams(IFFHandle &h, const void *source, uint32_t mode, uint32_t o
 }
 
 int32_t open_for_reading(IFFHandle &h, const void *source) {
-    h.stream = h.stream_ops.open(source, kReadFlags, kPermission);
+    h.stream = h.stream_ops.open(source, kOpenExisting, kOpenPermission);
     if (h.stream < 0) {
         h.stream = -1;
         return IFF_ERR_OPEN;

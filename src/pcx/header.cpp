@@ -156,7 +156,7 @@ int32_t write_open_header(IFFHandle &h, uint32_t open_mode, const void *source) 
         h.error = IFF_ERR_UNSUPPORTED;
         return IFF_ERR_UNSUPPORTED;
     }
-    h.stream = h.stream_ops.open(source, 0x8302, 0x1B6);
+    h.stream = h.stream_ops.open(source, kOpenCreate, kOpenPermission);
     if (h.stream < 0) return IFF_ERR_OPEN;
 
     uint8_t *hd = h.header;

@@ -14,12 +14,6 @@ constexpr int32_t kTailBlockBytes = 769; // marker and 256 entries
 constexpr uint8_t kTailMarker = 12;
 constexpr int32_t kFullEntries = 256;
 
-void release_palette(IFFHandle &h) {
-    heap_free(h.palette);
-    h.palette = nullptr;
-    h.palette_entries = 0;
-}
-
 void set_entry(uint8_t *palette, int32_t k, uint8_t r, uint8_t g, uint8_t b) {
     palette[3 * k] = r;
     palette[3 * k + 1] = g;
@@ -81,6 +75,12 @@ int32_t read_tail_block(IFFHandle &h) {
 }
 
 } // namespace
+
+void release_palette(IFFHandle &h) {
+    heap_free(h.palette);
+    h.palette = nullptr;
+    h.palette_entries = 0;
+}
 
 int32_t palette_at_page_open(IFFHandle &h) {
     release_palette(h);

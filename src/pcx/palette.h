@@ -8,6 +8,9 @@
 
 namespace iff {
 
+// Frees the palette and sets the field to none.
+void release_palette(IFFHandle &h);
+
 // Builds h.palette for the page just parsed (colour map, built-in tables or
 // the 256-colour tail block). The stream is left where it stood. 0, or why
 // the page has no palette: 4 depth above 8, 5 no memory, 10 short tail block.

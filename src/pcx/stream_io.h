@@ -7,6 +7,12 @@
 
 namespace iff {
 
+// Open callback arguments: an existing stream read-only, or a new stream
+// (created or truncated) for reading and writing; permission octal 666.
+constexpr int32_t kOpenExisting = 0x8000;
+constexpr int32_t kOpenCreate = 0x8302;
+constexpr int32_t kOpenPermission = 0x1B6;
+
 enum SeekOrigin : int32_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
 
 inline int32_t stream_read(IFFHandle &h, void *buffer, int32_t count) {
