@@ -11,6 +11,13 @@
 
 #include <stdint.h>
 
+/* The library's version. The build takes its project version from these
+ * lines, so they are the one place it is set. */
+#define IFFPCX_VERSION_MAJOR 1
+#define IFFPCX_VERSION_MINOR 1
+#define IFFPCX_VERSION_PATCH 0
+#define IFFPCX_VERSION_STRING "1.1.0"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
