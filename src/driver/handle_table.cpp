@@ -73,4 +73,11 @@ void unregister_handle(int32_t value) {
     slot->generation = slot->generation >= kMaxGeneration ? 1 : slot->generation + 1;
 }
 
+int32_t handle_table_blocks() {
+    std::lock_guard<std::mutex> guard(table_lock);
+    int32_t blocks = 0;
+    for (const Slot *chunk : chunks) blocks += chunk != nullptr ? 1 : 0;
+    return blocks;
+}
+
 } // namespace iff
