@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -54,11 +55,23 @@ Options options_from(const fuzz::Tail &t) {
     return o;
 }
 
-using Transcript = std::vector<int64_t>;
+// What a decode showed the host: every status, description field and
+// delivered byte, folded into one hash (FNV-1a), so two decodes compare cheaply.
+struct Transcript {
+    uint64_t hash = 0xcbf29ce484222325u;
+    void push_back(int64_t value) {
+        for (int shift = 0; shift < 64; shift += 8) mix(uint8_t(uint64_t(value) >> shift));
+    }
+    void insert(std::initializer_list<int64_t> values) {
+        for (int64_t value : values) push_back(value);
+    }
+    void mix(uint8_t byte) { hash = (hash ^ byte) * 0x100000001b3u; }
+    bool operator==(const Transcript &other) const { return hash == other.hash; }
+};
 
 void record_bytes(Transcript &out, const uint8_t *bytes, size_t size) {
     touch_bytes(bytes, size);
-    for (size_t i = 0; i < size; ++i) out.push_back(bytes[i]);
+    for (size_t i = 0; i < size; ++i) out.mix(bytes[i]);
 }
 
 // The bytes by which the library moves the host's pointer per line.
@@ -81,7 +94,8 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
     // A line delivers its line size, or for the deepest samples up to four
     // bytes a pixel; the last line of a call needs that much room.
     const size_t last = std::max({size_t(line_size), stride, 4 * size_t(info.width)});
-    const int32_t lines = info.height < kMaxLines ? info.height : kMaxLines;
+    // At most kMaxLines lines and about a million pixels of a page.
+    const int32_t lines = std::min({info.height, kMaxLines, std::max(1, (1 << 20) / info.width)});
     std::vector<uint8_t> batch((o.lines_per_call - 1) * stride + last);
     // Lines overlap in the host's area when a line is longer than the
     // stride; only separate lines can be compared one by one.
@@ -119,7 +133,7 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
 }
 
 void describe(const IFFImageInfo &info, Transcript &out) {
-    out.insert(out.end(), {info.width, info.height, info.color_class, info.bits, info.kind, info.reserved});
+    out.insert({info.width, info.height, info.color_class, info.bits, info.kind, info.reserved});
 }
 
 Transcript run(const uint8_t *file, size_t size, const Options &o) {
@@ -164,7 +178,7 @@ Transcript run(const uint8_t *file, size_t size, const Options &o) {
             if (status == IFF_OK) record_bytes(out, palette.data(), palette.size());
             int32_t dpi[2] = {-1, -1};
             out.push_back(IFFControl(h, IFF_REQ_RESOLUTION, 3, 0, dpi));
-            out.insert(out.end(), {dpi[0], dpi[1]});
+            out.insert({dpi[0], dpi[1]});
         }
         int32_t sticky = 0;
         out.push_back(IFFControl(h, IFF_REQ_STATUS, 0, 0, &sticky));
