@@ -11,6 +11,9 @@ namespace pcxtool {
 
 namespace {
 
+// The most that deflate expands: a 258-byte match in two one-bit codes.
+constexpr uint64_t kDeflateMostRatio = 1032;
+
 // libpng reports errors by longjmp to the setjmp of the calling frame. The
 // functions that call it keep nothing with a destructor on their own frame,
 // so that jump skips no destructor; they return false and leave the message
@@ -243,6 +246,13 @@ RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name) {
     }
     if (header.row_bytes != 4 * static_cast<size_t>(header.width)) {
         throw input_error(name + ": cannot read the PNG file: unexpected row layout");
+    }
+    // Deflate packs at most about 1032 bytes into one, and every pixel takes
+    // at least a bit before packing (every row a byte more): a header that
+    // claims more pixels than the file can hold is refused before allocating.
+    const uint64_t least_raw_bytes = (static_cast<uint64_t>(header.width) * header.height + 7) / 8 + header.height;
+    if (least_raw_bytes > kDeflateMostRatio * static_cast<uint64_t>(bytes.size())) {
+        throw input_error(name + ": cannot read the PNG file: the image data end early");
     }
     std::vector<uint8_t> rgba(header.row_bytes * header.height);
     if (!read_png_rows(context, header, rgba.data())) {
