@@ -6,6 +6,16 @@
 
 #include "iffpcx.h"
 
+/* Ends a handle whose file cannot be completed: abandoned, the close writes
+ * nothing more and releases everything. The partial file is removed. */
+static int give_up(int32_t h, const char *path, const char *step, int32_t status) {
+    fprintf(stderr, "%s: cannot %s (status %d)\n", path, step, (int)status);
+    if (IFFControl(h, IFF_REQ_ABANDON, 0, 0, NULL) != IFF_OK || IFFClose(h) != IFF_OK)
+        fprintf(stderr, "%s: cannot release the handle\n", path);
+    remove(path);
+    return 1;
+}
+
 int main(int argc, char **argv) {
     if (argc != 5 || (strcmp(argv[4], "palette") != 0 && strcmp(argv[4], "rgb") != 0)) {
         fprintf(stderr, "usage: write_image OUT.pcx WIDTH HEIGHT palette|rgb\n");
@@ -45,23 +55,9 @@ int main(int argc, char **argv) {
         status = IFFPutLine(h, 1, line);
     }
     free(line);
-    if (status != IFF_OK) {
-        /* The file cannot be completed: end the handle without its palette step. */
-        fprintf(stderr, "%s: cannot write (status %d)\n", argv[1], (int)status);
-        IFFControl(h, IFF_REQ_ABANDON, 0, 0, NULL);
-        IFFClose(h);
-        remove(argv[1]);
-        return 1;
-    }
+    if (status != IFF_OK) return give_up(h, argv[1], "write", status);
     status = IFFClose(h); /* stores the palette and the final header */
-    if (status != IFF_OK) {
-        /* A close that fails keeps the handle; this host gives up on the file. */
-        fprintf(stderr, "%s: cannot complete (status %d)\n", argv[1], (int)status);
-        IFFControl(h, IFF_REQ_ABANDON, 0, 0, NULL);
-        IFFClose(h);
-        remove(argv[1]);
-        return 1;
-    }
+    if (status != IFF_OK) return give_up(h, argv[1], "complete", status); /* the handle is still open */
     printf("%s: %d x %d written\n", argv[1], (int)info.width, (int)info.height);
     return 0;
 }
