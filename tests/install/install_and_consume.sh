@@ -15,7 +15,7 @@ lib=$(find "$prefix" -name 'libiffpcx.so.*.*.*' | head -n 1)
 libdir=$(dirname "$lib")
 [ -L "$libdir/libiffpcx.so" ] && [ -L "$libdir/libiffpcx.so.${version%%.*}" ] || fail "no soname links"
 readelf -d "$lib" | grep -q "SONAME.*\[libiffpcx.so.${version%%.*}\]" || fail "soname is not libiffpcx.so.${version%%.*}"
-if grep -q "$build" <(strings "$lib"); then fail "the library names the build tree"; fi
+if readelf -d "$lib" | grep -E 'RUNPATH|RPATH' | grep -q "$build"; then fail "the library's run path names the build tree"; fi
 
 # pcxtool, when built, runs from the prefix alone.
 if [ -x "$prefix/bin/pcxtool" ]; then
