@@ -43,11 +43,13 @@ for target in "${targets[@]}"; do
   corpus="$dir/corpus/$target"
   findings="$dir/findings/$target"
   mkdir -p "$corpus" "$findings" "fuzz/seeds/$target" "fuzz/crashes/$target"
+  extra=()
+  case "$target" in read | dcx) extra=(tests/corpus) ;; esac # files of other programs
   echo "fuzzing $target for ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$dir/fuzz/${target}_fuzzer" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
     -dict="$(dictionary "$target")" -artifact_prefix="$findings/" \
-    "$corpus" "fuzz/seeds/$target" "fuzz/crashes/$target" >"$dir/$target.log" 2>&1; then
+    "$corpus" "fuzz/seeds/$target" "fuzz/crashes/$target" "${extra[@]}" >"$dir/$target.log" 2>&1; then
     failed+=("$target")
     echo "FINDING in $target: input in $findings/, log in $dir/$target.log"
   fi
