@@ -15,7 +15,6 @@
 #include "fuzz_check.h"
 #include "fuzz_stream.h"
 #include "iffpcx.h"
-#include "driver/handle_table.h"
 #include "platform/heap.h"
 
 namespace {
@@ -76,9 +75,9 @@ void record_bytes(Transcript &out, const uint8_t *bytes, size_t size) {
 
 // The bytes by which the library moves the host's pointer per line.
 size_t line_stride_of(int32_t h) {
-    const iff::IFFHandle *record = iff::find_handle(h);
-    FUZZ_CHECK(record != nullptr && record->line_stride >= 0);
-    return size_t(record->line_stride);
+    uint32_t stride = 0;
+    FUZZ_CHECK(IFFControl(h, IFF_REQ_LINE_STRIDE, 0, 0, &stride) == IFF_OK);
+    return stride;
 }
 
 // Reads the current page's lines in calls of lines_per_call, seeks to two

@@ -3,7 +3,8 @@
 // seek call); a palette and the lines' bytes follow, repeated as needed. The
 // file goes through a stream in memory. Whenever IFFClose succeeds, the file
 // is opened again and must hold the lines, the resolution and the palette
-// that were written; a failed write must never end in a successful close.
+// that were written; a failed write must never end in a successful close,
+// and a close that failed ends the handle once retried or abandoned.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,7 @@ struct Plan {
     IFFImageInfo info;
     Layout layout;
     int16_t sample_layout;
-    bool palette_first, palette_last, set_resolution;
+    bool palette_first, palette_last, set_resolution, abandon_failed_close;
     int32_t dpi_x, dpi_y;
     uint32_t lines_per_call;
     fuzz::FuzzStream *stream;
@@ -129,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     plan.palette_first = (d[6] & 1) != 0;
     plan.palette_last = (d[6] & 2) != 0;
     plan.set_resolution = (d[6] & 4) != 0;
+    plan.abandon_failed_close = (d[6] & 8) != 0;
     plan.dpi_x = int32_t(d.u16(7)) | (int32_t(d[13] & 0x70) << 12); // high bits are not stored
     plan.dpi_y = int32_t(d.u16(9));
     stream.fail_write_at = d[11] < 48 ? d[11] : 0;
@@ -172,19 +174,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // A failed palette step leaves the handle open; once the stream stops
     // failing and a palette is there, a second close releases it.
+    // Or the host gives up on the file, and the next close ends the handle.
     int32_t closed = IFFClose(h);
-    bool released = !handle_is_live(h);
-    if (!released) {
+    bool abandoned = false;
+    if (handle_is_live(h)) {
         FUZZ_CHECK(closed != IFF_OK && stream.is_open);
         stream.stop_failing();
-        if (supply_palette(h, source, palette) != IFF_OK) palette.clear();
+        abandoned = plan.abandon_failed_close;
+        if (abandoned)
+            FUZZ_CHECK(IFFControl(h, IFF_REQ_ABANDON, 0, 0, nullptr) == IFF_OK);
+        else if (supply_palette(h, source, palette) != IFF_OK)
+            palette.clear();
         closed = IFFClose(h);
-        released = !handle_is_live(h);
-        FUZZ_CHECK(released);
+        FUZZ_CHECK(!handle_is_live(h));
     }
     FUZZ_CHECK(!stream.is_open);
     if (!lines_written && stream.failure_injected) FUZZ_CHECK(closed != IFF_OK);
-    if (closed == IFF_OK && lines_written)
+    if (closed == IFF_OK && lines_written && !abandoned)
         check_read_back(plan, stream.bytes, lines, stride, line_size, palette);
     return 0;
 }

@@ -88,17 +88,16 @@ void unregister_handle(int32_t value) {
     slot->generation = slot->generation >= kMaxGeneration ? 1 : slot->generation + 1;
 }
 
-<<<<<<< HEAD
 int32_t handle_table_blocks() {
     std::lock_guard<std::mutex> guard(table_lock);
     int32_t blocks = 0;
     for (const Slot *chunk : chunks) blocks += chunk != nullptr ? 1 : 0;
     return blocks;
-=======
+}
+
 void limit_handles(int32_t limit) {
     std::lock_guard<std::mutex> guard(table_lock);
     slot_limit = limit > 0 && limit < kSlots ? limit : kSlots;
->>>>>>> main
 }
 
 } // namespace iff
