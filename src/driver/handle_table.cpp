@@ -1,8 +1,7 @@
 #include "driver/handle_table.h"
 
-#include <mutex>
-
 #include "platform/heap.h"
+#include "platform/process_lock.h"
 
 namespace iff {
 namespace {
@@ -22,7 +21,6 @@ struct Slot {
 // process, so a record's slot never moves while other threads look it up.
 Slot *chunks[kChunks];
 int32_t next_free_hint = 0;
-std::mutex table_lock;
 
 Slot *slot_at(int32_t index) {
     Slot *chunk = chunks[index / kSlotsPerChunk];
@@ -32,7 +30,7 @@ Slot *slot_at(int32_t index) {
 } // namespace
 
 int32_t register_handle(IFFHandle *record) {
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     for (int32_t tried = 0; tried < kSlots; ++tried) {
         const int32_t index = (next_free_hint + tried) % kSlots;
         Slot *slot = slot_at(index);
@@ -56,7 +54,7 @@ IFFHandle *find_handle(int32_t value) {
     const int32_t index = (value & 0xFFFF) - 1;
     const uint32_t generation = uint32_t(value) >> 16;
     if (index < 0 || index >= kSlots) return nullptr;
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     Slot *slot = slot_at(index);
     if (slot == nullptr || slot->record == nullptr || slot->generation != generation) return nullptr;
     return slot->record;
@@ -66,7 +64,7 @@ void unregister_handle(int32_t value) {
     if (value <= 0) return;
     const int32_t index = (value & 0xFFFF) - 1;
     if (index < 0 || index >= kSlots) return;
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     Slot *slot = slot_at(index);
     if (slot == nullptr || slot->generation != (uint32_t(value) >> 16)) return;
     slot->record = nullptr;
