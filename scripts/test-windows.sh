@@ -7,6 +7,7 @@
 # Wine runs in a prefix inside build/, with no display and no prompts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 
 linux=build/release
 if [ ! -f "$linux/build.ninja" ]; then

@@ -88,6 +88,8 @@ static int load_library(const char *path) {
     /* dlsym returns data pointers; copying the bits is how POSIX hosts take functions. */
     void *found[6];
     const char *names[6] = {"IFFOpen", "IFFClose", "IFFGetLine", "IFFPutLine", "IFFSeek", "IFFControl"};
+    /* The probe itself tells the conventions apart. */
+    if (bytes_left_on_stack((void (*)(void))caller_pops, handle_args, 1) != 4) return 0;
     for (int i = 0; i < 6; ++i) found[i] = dlsym(module, names[i]);
     memcpy(&iff_open, &found[0], sizeof iff_open);
     memcpy(&iff_close, &found[1], sizeof iff_close);
@@ -97,6 +99,59 @@ static int load_library(const char *path) {
     memcpy(&iff_control, &found[5], sizeof iff_control);
     return 1;
 }
+#endif
+
+#if defined(_WIN32) && defined(__i386__)
+/* Calls entry with count 32-bit arguments pushed right to left, as any caller
+ * does, and returns how many bytes the call left on the stack: 0 when the
+ * entry point removed its own arguments, as __stdcall does. */
+static uint32_t bytes_left_on_stack(void (*entry)(void), const uint32_t *args, uint32_t count) {
+    uint32_t left;
+    __asm__ volatile("movl %%esp, %%edi\n\t"
+                     "1:\n\t"
+                     "testl %%ecx, %%ecx\n\t"
+                     "jz 2f\n\t"
+                     "pushl -4(%%ebx,%%ecx,4)\n\t"
+                     "decl %%ecx\n\t"
+                     "jmp 1b\n\t"
+                     "2:\n\t"
+                     "call *%%esi\n\t"
+                     "movl %%edi, %%edx\n\t"
+                     "subl %%esp, %%edx\n\t"
+                     "movl %%edi, %%esp\n\t"
+                     : "=d"(left), "+c"(count)
+                     : "b"(args), "S"(entry)
+                     : "eax", "edi", "memory", "cc");
+    return left;
+}
+
+static int32_t __cdecl caller_pops(int32_t value) { return value; }
+
+/* Every entry point, called on handle 0 (or, for IFFOpen, with an open mode
+ * that is refused), cleans its own arguments off the stack. */
+static int entry_points_are_stdcall(void) {
+    IFFImageInfo info = {0};
+    const uint32_t open_args[3] = {0, 2, (uint32_t)(uintptr_t)&info};
+    const uint32_t handle_args[5] = {0, 0, 0, 0, 0};
+    struct {
+        void (*entry)(void);
+        const uint32_t *args;
+        uint32_t count;
+    } calls[6];
+    calls[0].entry = (void (*)(void))iff_open, calls[0].args = open_args, calls[0].count = 3;
+    calls[1].entry = (void (*)(void))iff_close, calls[1].args = handle_args, calls[1].count = 1;
+    calls[2].entry = (void (*)(void))iff_get_line, calls[2].args = handle_args, calls[2].count = 3;
+    calls[3].entry = (void (*)(void))iff_put_line, calls[3].args = handle_args, calls[3].count = 3;
+    calls[4].entry = (void (*)(void))iff_seek, calls[4].args = handle_args, calls[4].count = 2;
+    calls[5].entry = (void (*)(void))iff_control, calls[5].args = handle_args, calls[5].count = 5;
+    /* The probe itself tells the conventions apart. */
+    if (bytes_left_on_stack((void (*)(void))caller_pops, handle_args, 1) != 4) return 0;
+    for (int i = 0; i < 6; ++i)
+        if (bytes_left_on_stack(calls[i].entry, calls[i].args, calls[i].count) != 0) return 0;
+    return 1;
+}
+#else
+static int entry_points_are_stdcall(void) { return 1; } /* one C convention elsewhere */
 #endif
 
 /* ---- The host's own stream callbacks, over the C runtime's file calls ---- */
@@ -293,6 +348,10 @@ int main(int argc, char **argv) {
     if (!load_library(argv[1]) || !iff_open || !iff_close || !iff_get_line || !iff_put_line || !iff_seek ||
         !iff_control) {
         fprintf(stderr, "ordinal host: cannot load %s and its six entry points\n", argv[1]);
+        return 1;
+    }
+    if (!entry_points_are_stdcall()) {
+        fprintf(stderr, "ordinal host: an entry point left its arguments on the stack\n");
         return 1;
     }
     char path[1024];
