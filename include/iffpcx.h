@@ -22,12 +22,11 @@
 extern "C" {
 #endif
 
-/* Calling conventions: on 32-bit Windows the six entry points are __stdcall
- * (the callee pops its arguments; every argument and result is 32 bits) and
- * the five stream callbacks are __cdecl (the caller pops), so a host declares
- * its function pointers to iffpcx.dll's exports as __stdcall and writes its
- * callbacks as plain C functions, or passes the C runtime's own low-level
- * file functions. Elsewhere both are the platform's C convention. */
+/* Calling conventions: on 32-bit Windows a host calls the six entry points as
+ * __stdcall functions (IFF_CALL: every argument and result 32 bits, the callee
+ * removes the arguments) and supplies its stream callbacks as __cdecl
+ * functions (IFF_CALLBACK, the C default, as the C runtime's _close, _read,
+ * _write and _lseek are). Elsewhere both are the platform's C convention. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define IFF_CALL __stdcall
 #define IFF_CALLBACK __cdecl
