@@ -89,7 +89,6 @@ static int load_library(const char *path) {
     void *found[6];
     const char *names[6] = {"IFFOpen", "IFFClose", "IFFGetLine", "IFFPutLine", "IFFSeek", "IFFControl"};
     /* The probe itself tells the conventions apart. */
-    if (bytes_left_on_stack((void (*)(void))caller_pops, handle_args, 1) != 4) return 0;
     for (int i = 0; i < 6; ++i) found[i] = dlsym(module, names[i]);
     memcpy(&iff_open, &found[0], sizeof iff_open);
     memcpy(&iff_close, &found[1], sizeof iff_close);
