@@ -88,7 +88,6 @@ static int load_library(const char *path) {
     /* dlsym returns data pointers; copying the bits is how POSIX hosts take functions. */
     void *found[6];
     const char *names[6] = {"IFFOpen", "IFFClose", "IFFGetLine", "IFFPutLine", "IFFSeek", "IFFControl"};
-    /* The probe itself tells the conventions apart. */
     for (int i = 0; i < 6; ++i) found[i] = dlsym(module, names[i]);
     memcpy(&iff_open, &found[0], sizeof iff_open);
     memcpy(&iff_close, &found[1], sizeof iff_close);
