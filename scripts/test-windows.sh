@@ -21,7 +21,7 @@ prefix=$PWD/$dir/wineprefix
 # Set the prefix up once, before tests run side by side.
 tests/windows/wine_run.sh "$prefix" cmd /c exit >/dev/null 2>&1 || true
 status=0
-(cd "$dir" && ctest --output-on-failure -j 2) || status=$?
+(cd "$dir" && ctest --output-on-failure --no-tests=error -j 2) || status=$?
 WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 [ $status = 0 ] && echo "windows suite passed"
 exit $status
