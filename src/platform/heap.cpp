@@ -1,8 +1,9 @@
 #include "platform/heap.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/system_heap.h"
 
 namespace iff {
 namespace {
@@ -27,7 +28,7 @@ bool injected_failure() {
 
 void *heap_alloc(size_t size) {
     if (injected_failure()) return nullptr;
-    void *block = std::malloc(size == 0 ? 1 : size);
+    void *block = system_alloc(size == 0 ? 1 : size);
     if (block == nullptr) return nullptr;
     live_blocks.fetch_add(1, std::memory_order_relaxed);
     const int fill = fill_byte.load(std::memory_order_relaxed);
@@ -44,7 +45,7 @@ void *heap_alloc_zeroed(size_t size) {
 void heap_free(void *block) {
     if (block == nullptr) return;
     live_blocks.fetch_sub(1, std::memory_order_relaxed);
-    std::free(block);
+    system_free(block);
 }
 
 uint64_t heap_fail_after(uint64_t allocations, bool sticky) {
