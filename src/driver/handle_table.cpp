@@ -87,7 +87,7 @@ void unregister_handle(int32_t value) {
 }
 
 int32_t handle_table_blocks() {
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     int32_t blocks = 0;
     for (const Slot *chunk : chunks) blocks += chunk != nullptr ? 1 : 0;
     return blocks;
