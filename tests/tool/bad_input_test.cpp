@@ -48,14 +48,20 @@ void append_chunk(std::vector<uint8_t> &png, const char *type, const std::vector
 }
 
 // A well-formed PNG of 8-bit RGB whose header claims width x height pixels
-// and which holds no image data at all.
-std::vector<uint8_t> empty_png_claiming(uint32_t width, uint32_t height) {
+// and whose image data are a few packed zero bytes.
+std::vector<uint8_t> small_png_claiming(uint32_t width, uint32_t height) {
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     std::vector<uint8_t> ihdr;
     put_be32(ihdr, width);
     put_be32(ihdr, height);
     ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
     append_chunk(png, "IHDR", ihdr);
+    const std::vector<uint8_t> zeros(64, 0);
+    std::vector<uint8_t> packed(compressBound(zeros.size()));
+    uLongf packed_size = packed.size();
+    compress(packed.data(), &packed_size, zeros.data(), zeros.size());
+    packed.resize(packed_size);
+    append_chunk(png, "IDAT", packed);
     append_chunk(png, "IEND", {});
     return png;
 }
@@ -179,7 +185,7 @@ const BadCase kBadInputs[] = {
      {"cut.png", "cannot read the PNG file"}},
     {"encode_png_claiming_more_pixels_than_it_holds", // refused before a gigabyte is allocated
      [](const TempDir &d) {
-         write_bytes(d / "bomb.png", empty_png_claiming(65000, 4096));
+         write_bytes(d / "bomb.png", small_png_claiming(65000, 4096));
          return std::vector<std::string>{"encode", d / "bomb.png", d / "out.pcx"};
      },
      1,
