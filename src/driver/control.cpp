@@ -84,7 +84,10 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         return IFF_OK;
     }
     case 2: return palette_request(h, size_query, data);
-    case 3: h.pixel_format = int16_t(uint16_t(flags)); return IFF_OK;
+    case 3:
+        h.pixel_format = int16_t(uint16_t(flags));
+        fix_line_stride(h); // the interleaved layout widens 4-plane lines
+        return IFF_OK;
     case 7: return resolution_request(h, flags, data);
     case 10:
         if (h.mode != IFF_MODE_READ || flags == 1) return IFF_ERR_REQUEST;
