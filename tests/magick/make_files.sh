@@ -13,16 +13,21 @@
 #   bw_stored    1 bit, stored (GraphicsMagick only: ImageMagick sets the bits
 #                of its 1-bit pages against the black-and-white colour map it
 #                writes beside them, so its own reading and others' differ)
-# and per program two DCX files: `stored.dcx` (pages of every stored kind,
+# and per program two DCX files: `stored.dcx` (pages of the stored kinds,
 # widths differing) and `rgba.dcx` (coded 32-bit pages), with `.pN` references.
 #
 # Each reference is checked against the source image, so it is also the
 # image the program was given.
 set -euo pipefail
 cd "$(dirname "$0")"
+missing=()
 for pkg in imagemagick graphicsmagick python3; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || sudo apt-get install -y "$pkg"
+  dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
 done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
