@@ -18,7 +18,7 @@ bool has_png_signature(const std::vector<uint8_t> &bytes);
 RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name);
 
 // Bilevel pages become 1-bit gray, gray pages 8-bit gray, palette pages
-// indexed PNGs with their palette, RGB pages 8-bit RGB.
+// indexed PNGs with their palette, RGB pages 8-bit RGB, RGBA pages 8-bit RGBA.
 std::unique_ptr<RowSink> make_png_sink(PendingFile &file);
 
 } // namespace pcxtool

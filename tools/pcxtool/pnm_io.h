@@ -1,4 +1,5 @@
-// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6).
+// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6); PAM (P7)
+// for pages with alpha.
 #pragma once
 
 #include <memory>
@@ -12,7 +13,7 @@
 namespace pcxtool {
 
 enum class PnmType {
-    Any, // the type that fits the page: PBM bilevel, PGM gray, PPM otherwise
+    Any, // the type that fits the page: PBM bilevel, PGM gray, PAM RGBA, PPM otherwise
     Pbm,
     Pgm,
     Ppm,
@@ -24,8 +25,9 @@ bool has_pnm_signature(const std::vector<uint8_t> &bytes);
 // scaled to 0..255.
 RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name);
 
-// Writes pages as raw PNM. A page that does not fit the asked type (colour
-// into PGM, say) is an input error naming the page's kind.
+// Writes pages as raw PNM, RGBA pages as PAM with TUPLTYPE RGB_ALPHA. A page
+// that does not fit the asked type (colour into PGM, alpha into PPM, say) is
+// an input error naming the page's kind.
 std::unique_ptr<RowSink> make_pnm_sink(PendingFile &file, PnmType type);
 
 } // namespace pcxtool
