@@ -25,7 +25,7 @@ struct Layout {
 // The written layouts, and descriptions the library refuses.
 constexpr Layout kLayouts[12] = {{0, 1}, {1, 2}, {2, 2}, {2, 3}, {2, 4}, {1, 8},
                                  {2, 8}, {3, 8}, {3, 4}, {0, 8}, {4, 8}, {2, 6}};
-constexpr int16_t kSampleLayouts[8] = {0, 1, 2, 3, 4097, 7, -1, 4096};
+constexpr int16_t kSampleLayouts[8] = {0, 1, 2, 3, 4, 4097, -1, 4096};
 
 // Whether the host's bytes are RGB triples.
 bool is_rgb(const Layout &layout) { return layout.color_class == 3 && layout.bits == 8; }
