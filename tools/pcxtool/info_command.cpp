@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "file_io.h"
 #include "pcx_reader.h"
 #include "tool_error.h"
 
@@ -70,6 +71,13 @@ int run_info(const Args &args) {
     }
     if (parsed.positionals.empty()) {
         throw usage_error("info needs at least one FILE");
+    }
+    int from_stdin = 0;
+    for (const std::string &path : parsed.positionals) {
+        from_stdin += is_standard_stream(path) ? 1 : 0;
+    }
+    if (from_stdin > 1) {
+        throw usage_error("standard input ('-') can be read only once");
     }
     const bool json = parsed.has("--json");
     int status = kExitOk;
