@@ -48,7 +48,7 @@ ImageFormat format_from_word(const std::string &word, const std::string &option)
     const std::string name = lower(word);
     for (const char *known : {"png", "pnm", "pbm", "pgm", "ppm"}) {
         if (name == known) {
-            return format_from_name("." + name);
+            return format_from_name("image." + name);
         }
     }
     throw usage_error(option + " takes png, pnm, pbm, pgm or ppm, not '" + word + "'");
