@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -38,17 +39,13 @@ int run_pack(const Args &args) {
         throw usage_error("pack needs OUT.dcx and at least one IN.pcx");
     }
     const std::string &out = parsed.positionals[0];
+    if (std::count_if(parsed.positionals.begin() + 1, parsed.positionals.end(), is_standard_stream) > 1) {
+        throw usage_error("standard input ('-') can be read only once");
+    }
     std::vector<std::unique_ptr<InputFile>> inputs;
     std::vector<ByteView> pages;
-    bool read_stdin = false;
     for (size_t i = 1; i < parsed.positionals.size(); ++i) {
         const std::string &in = parsed.positionals[i];
-        if (is_standard_stream(in)) {
-            if (read_stdin) {
-                throw usage_error("standard input ('-') can be read only once");
-            }
-            read_stdin = true;
-        }
         inputs.push_back(std::make_unique<InputFile>(in));
         const ByteView bytes = inputs.back()->bytes();
         const std::string &name = inputs.back()->name();

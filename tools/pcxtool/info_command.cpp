@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -72,11 +73,7 @@ int run_info(const Args &args) {
     if (parsed.positionals.empty()) {
         throw usage_error("info needs at least one FILE");
     }
-    int from_stdin = 0;
-    for (const std::string &path : parsed.positionals) {
-        from_stdin += is_standard_stream(path) ? 1 : 0;
-    }
-    if (from_stdin > 1) {
+    if (std::count_if(parsed.positionals.begin(), parsed.positionals.end(), is_standard_stream) > 1) {
         throw usage_error("standard input ('-') can be read only once");
     }
     const bool json = parsed.has("--json");
