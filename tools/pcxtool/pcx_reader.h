@@ -39,6 +39,7 @@ class PcxFile {
     explicit PcxFile(const std::string &path);
     // Opens bytes the caller keeps alive, named `name` in messages.
     PcxFile(ByteView bytes, std::string name);
+    PcxFile(std::vector<uint8_t> &&bytes, std::string name) = delete; // would outlive its bytes
     ~PcxFile();
     PcxFile(const PcxFile &) = delete;
     PcxFile &operator=(const PcxFile &) = delete;
