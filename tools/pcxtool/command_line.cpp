@@ -76,8 +76,7 @@ uint64_t parse_count(const std::string &text, uint64_t min, uint64_t max, const 
 }
 
 int32_t parse_integer(const std::string &text, int32_t min, int32_t max, const std::string &option) {
-    return static_cast<int32_t>(
-        parse_count(text, static_cast<uint64_t>(min), static_cast<uint64_t>(max), option));
+    return static_cast<int32_t>(parse_count(text, static_cast<uint64_t>(min), static_cast<uint64_t>(max), option));
 }
 
 uint64_t max_pixels_option(const ParsedArgs &parsed) {

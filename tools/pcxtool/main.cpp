@@ -58,7 +58,8 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "                   16384 x 16384)\n"
                             "  -v, --verbose    name each output on stderr\n";
 
-const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N] [-v] IN OUT.pcx\n"
+const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N]\n"
+                            "                      [-v] IN OUT.pcx\n"
                             "\n"
                             "Converts a PNG or PNM image to PCX. The layout follows the image's colours:\n"
                             "black and white only: 1 bit; only grays: 8-bit grayscale; up to 16 colours:\n"

@@ -41,7 +41,8 @@ ImageFormat format_from_name(const std::string &name) {
         return ImageFormat::Pgm;
     if (extension == ".ppm")
         return ImageFormat::Ppm;
-    throw usage_error("'" + name + "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm (or give --to FORMAT)");
+    throw usage_error("'" + name +
+                      "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm (or give --to FORMAT)");
 }
 
 ImageFormat format_from_word(const std::string &word, const std::string &option) {

@@ -209,8 +209,7 @@ PageInfo PcxFile::check_page(int page) {
                           std::to_string(info.width) + " pixels of " + std::to_string(header.bits_per_plane) +
                           (header.bits_per_plane == 1 ? " bit" : " bits") + " need; the header is damaged");
     }
-    check_pixel_limit(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height), max_pixels_,
-                      where(page));
+    check_pixel_limit(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height), max_pixels_, where(page));
     return info;
 }
 

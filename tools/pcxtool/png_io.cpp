@@ -74,7 +74,8 @@ bool read_png_header(PngContext &context, PngHeader *header) {
     png_read_info(context.png, context.info);
     header->width = png_get_image_width(context.png, context.info);
     header->height = png_get_image_height(context.png, context.info);
-    header->stored_pixel_bits = png_get_channels(context.png, context.info) * png_get_bit_depth(context.png, context.info);
+    header->stored_pixel_bits =
+        png_get_channels(context.png, context.info) * png_get_bit_depth(context.png, context.info);
     if (header->width > kMaxImageSide || header->height > kMaxImageSide) {
         std::snprintf(context.message, sizeof context.message, "%lu x %lu pixels is larger than a PCX image can be",
                       static_cast<unsigned long>(header->width), static_cast<unsigned long>(header->height));
@@ -266,7 +267,8 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
     }
     check_pixel_limit(header.width, header.height, max_pixels, name + ": ");
     const uint64_t stored_bytes =
-        uint64_t{header.height} * (1 + (uint64_t{header.width} * static_cast<uint64_t>(header.stored_pixel_bits) + 7) / 8);
+        uint64_t{header.height} *
+        (1 + (uint64_t{header.width} * static_cast<uint64_t>(header.stored_pixel_bits) + 7) / 8);
     if (stored_bytes > kMaxDeflateExpansion * bytes.size()) {
         throw input_error(name + ": cannot read the PNG file: its " + std::to_string(bytes.size()) +
                           " bytes cannot hold the " + std::to_string(header.width) + " x " +
