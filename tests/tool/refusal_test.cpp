@@ -203,6 +203,14 @@ const Refusal kRefusals[] = {
      },
      1,
      {"sparse.pcx", "3221225472 bytes", "2 GiB"}},
+    {"endless_stream_for_decode",
+     [](const TempDir &) { return std::string(R"(exec "$1" decode - "$D/out.png" < /dev/zero)"); },
+     1,
+     {"standard input", "does not start like a PCX"}},
+    {"endless_stream_for_encode",
+     [](const TempDir &) { return std::string(R"(exec "$1" encode /dev/zero "$D/out.pcx")"); },
+     1,
+     {"/dev/zero", "not a PNG or PNM image"}},
     // Outputs that would replace an input.
     {"encode_over_its_input",
      [](const TempDir &d) {

@@ -46,7 +46,7 @@ int run_pack(const Args &args) {
     std::vector<ByteView> pages;
     for (size_t i = 1; i < parsed.positionals.size(); ++i) {
         const std::string &in = parsed.positionals[i];
-        inputs.push_back(std::make_unique<InputFile>(in));
+        inputs.push_back(std::make_unique<InputFile>(in, starts_like_pcx_or_dcx));
         const ByteView bytes = inputs.back()->bytes();
         const std::string &name = inputs.back()->name();
         // A DCX input contributes each of its pages.
@@ -88,7 +88,7 @@ int run_unpack(const Args &args) {
     if (is_standard_stream(prefix)) {
         throw usage_error("unpack writes one file per page, PREFIX<N>.pcx; '-' cannot stand for them");
     }
-    const InputFile input(in);
+    const InputFile input(in, has_dcx_signature);
     const ByteView bytes = input.bytes();
     if (!has_dcx_signature(bytes)) {
         throw input_error(input.name() + ": not a DCX file (it does not start with the DCX signature)");

@@ -25,6 +25,11 @@ bool has_dcx_signature(ByteView file) {
     return file.size() >= 4 && load_u32(file, 0) == kDcxSignature;
 }
 
+bool starts_like_pcx_or_dcx(ByteView file) {
+    constexpr uint8_t kPcxManufacturer = 10;
+    return has_dcx_signature(file) || (!file.empty() && file[0] == kPcxManufacturer);
+}
+
 std::vector<PageSpan> page_spans(ByteView file, const std::string &name) {
     if (file.size() > std::numeric_limits<uint32_t>::max()) {
         throw input_error(name + ": too large for a PCX or DCX file");

@@ -16,6 +16,8 @@ constexpr size_t kPcxHeaderSize = 128;
 constexpr size_t kMaxPages = 65535;
 
 bool has_dcx_signature(ByteView file);
+// A DCX signature, or the first byte of every PCX header.
+bool starts_like_pcx_or_dcx(ByteView file);
 
 // Where one page's bytes lie in its file: [offset, end).
 struct PageSpan {

@@ -78,7 +78,7 @@ int run_encode(const Args &args) {
     options.align_palette = parsed.has("--align-palette");
     const uint64_t max_pixels = max_pixels_option(parsed);
 
-    const InputFile input(in);
+    const InputFile input(in, [](ByteView start) { return has_png_signature(start) || has_pnm_signature(start); });
     // Taken before the work, so that writing over the input is refused at once.
     OutputBatch batch;
     PendingFile &output = batch.add(out);

@@ -82,9 +82,17 @@ void forget_temporary(const std::string &path) {
 }
 
 // Reads a stream to its end in pieces; the buffer grows only as bytes arrive.
-void read_in_pieces(int fd, const std::string &name, std::vector<uint8_t> &bytes) {
+void read_in_pieces(int fd, const std::string &name, StartCheck plausible_start, std::vector<uint8_t> &bytes) {
+    constexpr size_t kStartBytes = 8;
+    bool start_checked = plausible_start == nullptr;
     std::vector<uint8_t> piece(size_t{1} << 16);
     for (;;) {
+        if (!start_checked && bytes.size() >= kStartBytes) {
+            if (!plausible_start(ByteView(bytes))) {
+                return;
+            }
+            start_checked = true;
+        }
         const ssize_t got = read(fd, piece.data(), piece.size());
         if (got < 0) {
             if (errno == EINTR) {
@@ -116,7 +124,8 @@ struct OwnedDescriptor {
 
 } // namespace
 
-InputFile::InputFile(const std::string &path) : name_(is_standard_stream(path) ? kStandardInput : path) {
+InputFile::InputFile(const std::string &path, StartCheck plausible_start)
+    : name_(is_standard_stream(path) ? kStandardInput : path) {
     const bool standard = is_standard_stream(path);
     const OwnedDescriptor input{standard ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC), !standard};
     if (input.fd < 0) {
@@ -133,7 +142,7 @@ InputFile::InputFile(const std::string &path) : name_(is_standard_stream(path) ?
     // A regular file of size 0 may still hold bytes (files under /proc): it
     // is read like a stream.
     if (!S_ISREG(status.st_mode) || status.st_size == 0) {
-        read_in_pieces(input.fd, name_, read_);
+        read_in_pieces(input.fd, name_, plausible_start, read_);
         bytes_ = ByteView(read_);
         return;
     }
@@ -146,7 +155,7 @@ InputFile::InputFile(const std::string &path) : name_(is_standard_stream(path) ?
     const auto size = static_cast<size_t>(status.st_size);
     void *mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, input.fd, 0);
     if (mapping == MAP_FAILED) {
-        read_in_pieces(input.fd, name_, read_); // file systems that cannot map
+        read_in_pieces(input.fd, name_, plausible_start, read_); // file systems that cannot map
         bytes_ = ByteView(read_);
         return;
     }

@@ -20,14 +20,20 @@ inline bool is_standard_stream(const std::string &name) {
     return name == "-";
 }
 
+// Whether bytes may begin a file of the kind a command reads; it sees at
+// least the first 8 bytes, or the whole input when it is shorter.
+using StartCheck = bool (*)(ByteView start);
+
 // One input's bytes. A regular file is sized with fstat before anything is
 // read and then mapped, not copied; standard input and other streams (pipes,
-// /dev/stdin) are read in pieces, up to kMaxInputBytes. Every input is
-// remembered, so that no output of the same run can replace it. Failures are
-// input errors that name the file and the reason.
+// /dev/stdin) are read in pieces, up to kMaxInputBytes. A stream whose start
+// fails `plausible_start` is read no further: the reader refuses those first
+// bytes as it would the whole, and an endless stream costs nothing. Every
+// input is remembered, so that no output of the same run can replace it.
+// Failures are input errors that name the file and the reason.
 class InputFile {
   public:
-    explicit InputFile(const std::string &path);
+    explicit InputFile(const std::string &path, StartCheck plausible_start = nullptr);
     ~InputFile();
     InputFile(const InputFile &) = delete;
     InputFile &operator=(const InputFile &) = delete;

@@ -13,7 +13,6 @@ namespace {
 
 constexpr size_t kPaletteBlockSize = 769;
 constexpr uint8_t kPaletteBlockMarker = 12;
-constexpr uint8_t kPcxManufacturer = 10; // the first byte of every PCX header
 
 // Layouts whose lines pcxtool turns into images: 1 to 8 bits per pixel in
 // one plane or several 1-bit planes, and 24-bit RGB in three 8-bit planes.
@@ -59,7 +58,7 @@ const char *color_class_name(uint32_t color_class) {
     }
 }
 
-PcxFile::PcxFile(const std::string &path) : input_(std::make_unique<InputFile>(path)) {
+PcxFile::PcxFile(const std::string &path) : input_(std::make_unique<InputFile>(path, starts_like_pcx_or_dcx)) {
     path_ = input_->name();
     bytes_ = input_->bytes();
     open();
@@ -79,9 +78,8 @@ void PcxFile::open() {
     source_ = make_stream_source(stream_);
     const int32_t opened = IFFOpen(&source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
     if (opened <= 0) {
-        const bool looks_like_pcx = is_dcx_ || (!bytes_.empty() && bytes_[0] == kPcxManufacturer);
         throw input_error(path_ + ": cannot open as PCX or DCX: " + describe_status(-opened) +
-                          (looks_like_pcx ? "" : "; the file does not start like a PCX or DCX file"));
+                          (starts_like_pcx_or_dcx(bytes_) ? "" : "; the file does not start like a PCX or DCX file"));
     }
     handle_ = opened;
     uint16_t count = 0;
