@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -121,6 +122,25 @@ struct OwnedDescriptor {
         }
     }
 };
+
+// The watcher thread: waits for one of `watched`, removes every temporary
+// file and ends the program by that signal.
+void take_signals(sigset_t watched) {
+    int signal_number = 0;
+    while (sigwait(&watched, &signal_number) != 0) {
+    }
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex); // held until the end
+    for (const std::string &path : g_temporaries) {
+        unlink(path.c_str());
+    }
+    std::signal(signal_number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(signal_number);
+    _exit(128 + signal_number);
+}
 
 } // namespace
 
@@ -293,34 +313,25 @@ void write_whole_file(OutputBatch &batch, const std::string &target, ByteView by
 void remove_temporaries_on_signals() {
     sigset_t watched;
     sigemptyset(&watched);
+    bool any = false;
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction current {};
         // A signal the caller ignores (nohup, background jobs) stays ignored.
         if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
             sigaddset(&watched, signal_number);
+            any = true;
         }
     }
     // Blocked here, in every thread started later, and taken only by the
     // watcher, which cleans up in an ordinary thread's context.
-    if (pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) {
+    if (!any || pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) {
         return;
     }
-    std::thread([watched] {
-        int signal_number = 0;
-        while (sigwait(&watched, &signal_number) != 0) {
-        }
-        std::lock_guard<std::mutex> lock(g_temporaries_mutex); // held until the end
-        for (const std::string &path : g_temporaries) {
-            unlink(path.c_str());
-        }
-        std::signal(signal_number, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, signal_number);
-        pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        raise(signal_number);
-        _exit(128 + signal_number);
-    }).detach();
+    try {
+        std::thread(take_signals, watched).detach();
+    } catch (const std::system_error &) {
+        pthread_sigmask(SIG_UNBLOCK, &watched, nullptr); // no watcher: the signals keep their usual effect
+    }
 }
 
 } // namespace pcxtool
