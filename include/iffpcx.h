@@ -22,9 +22,11 @@
 extern "C" {
 #endif
 
-/* Calling conventions: entry points are __stdcall and stream callbacks
- * __cdecl on 32-bit Windows, so a host can pass the C runtime's own
- * low-level file functions as callbacks. Elsewhere both are empty. */
+/* Calling conventions: on 32-bit Windows a host calls the six entry points as
+ * __stdcall functions (IFF_CALL: every argument and result 32 bits, the callee
+ * removes the arguments) and supplies its stream callbacks as __cdecl
+ * functions (IFF_CALLBACK, the C default, as the C runtime's _close, _read,
+ * _write and _lseek are). Elsewhere both are the platform's C convention. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define IFF_CALL __stdcall
 #define IFF_CALLBACK __cdecl
@@ -33,12 +35,10 @@ extern "C" {
 #define IFF_CALLBACK
 #endif
 
+/* iffpcx.dll's export table (names and ordinals 2 to 7) comes from its
+ * module definition, so the declarations carry no export attribute there. */
 #if defined(_WIN32)
-#if defined(IFFPCX_BUILDING)
-#define IFF_API __declspec(dllexport)
-#else
 #define IFF_API
-#endif
 #elif defined(__GNUC__)
 #define IFF_API __attribute__((visibility("default")))
 #else
@@ -71,14 +71,20 @@ enum {
 
 /* ---- Sample layouts (IFFControl request IFF_REQ_PIXEL_FORMAT) ------------ */
 enum {
-    IFF_PIXELS_PACKED = 0,  /* the file's bytes, samples packed as in the file */
-    IFF_PIXELS_INDEX = 1,   /* one byte per sample: the value (palette index) */
-    IFF_PIXELS_LEFT = 2,    /* one byte per sample: the value in its top bits */
-    IFF_PIXELS_SCALED = 3,  /* one byte per sample: the value scaled to 0..255 (default) */
-    IFF_PIXELS_INVERT = 4096 /* added to a layout: complement the samples on reading */
+    IFF_PIXELS_PACKED = 0,      /* the file's bytes, samples packed as in the file */
+    IFF_PIXELS_INDEX = 1,       /* one byte per sample: the value (palette index) */
+    IFF_PIXELS_LEFT = 2,        /* one byte per sample: the value in its top bits */
+    IFF_PIXELS_SCALED = 3,      /* one byte per sample: the value scaled to 0..255 (default) */
+    IFF_PIXELS_INTERLEAVED = 4, /* reading 8-bit lines of 3 or 4 planes: R, G, B (, A) a pixel */
+    IFF_PIXELS_INVERT = 4096    /* added to a layout: complement the samples on reading */
 };
 /* Reading takes a layout value as follows: 4096 or more sets the inverted
- * polarity and 4096 is taken off once; what is left, if not 0..3, counts as 3.
+ * polarity and 4096 is taken off once; what is left, if not 0..4, counts as 3.
+ * 4 delivers every plane of a line of 8-bit samples in 4 planes, one byte of
+ * each plane per pixel in plane order (red, green, blue, alpha): 4 * width
+ * bytes, never complemented, like 24-bit lines, which come red, green, blue
+ * in every layout. Other layouts deliver plane 0 of such lines; their line
+ * stride is 4 * width in every layout. Every other line reads 4 as 3.
  * Writing ignores the polarity: 0 is packed, exactly 1 takes each sample from
  * the low bits of its byte, every other value from the top bits.
  *

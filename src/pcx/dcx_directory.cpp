@@ -66,6 +66,13 @@ int32_t select_page(IFFHandle &h, int32_t index) {
 }
 
 void fix_line_stride(IFFHandle &h) {
+    // Lines of 8 bits in 4 planes take 4 bytes a pixel in the interleaved
+    // layout (plane 0 alone, 1 byte, in the others); the stride holds the
+    // longest, so it stays fixed whatever layout the host picks later.
+    if (h.mode != IFF_MODE_WRITE && h.bits_per_pixel == 8 && h.planes == 4) {
+        h.line_stride = 4 * h.width;
+        return;
+    }
     switch (h.color_class) {
     case 0: h.line_stride = h.width; break;
     case 3: h.line_stride = 3 * h.width; break;

@@ -15,11 +15,12 @@ constexpr size_t kPaletteBlockSize = 769;
 constexpr uint8_t kPaletteBlockMarker = 12;
 
 // Layouts whose lines pcxtool turns into images: 1 to 8 bits per pixel in
-// one plane or several 1-bit planes, and 24-bit RGB in three 8-bit planes.
+// one plane or several 1-bit planes, 24-bit RGB in three 8-bit planes and
+// RGBA in four.
 bool supported_layout(const HeaderFields &header) {
     const int bits = header.bits_per_plane;
     const int planes = header.planes;
-    if (bits == 8 && planes == 3) {
+    if (bits == 8 && (planes == 3 || planes == 4)) {
         return true;
     }
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8) {
@@ -56,6 +57,14 @@ const char *color_class_name(uint32_t color_class) {
     case 3: return "rgb";
     default: return "unknown";
     }
+}
+
+bool is_rgba_layout(const HeaderFields &header) {
+    return header.bits_per_plane == 8 && header.planes == 4;
+}
+
+const char *page_kind_name(const PageInfo &page) {
+    return is_rgba_layout(page.header) ? "rgba" : color_class_name(page.color_class);
 }
 
 PcxFile::PcxFile(const std::string &path) : input_(std::make_unique<InputFile>(path, starts_like_pcx_or_dcx)) {
@@ -216,6 +225,7 @@ void PcxFile::decode_page(int page, RowSink &sink) {
     const HeaderFields &header = info.header;
     const int depth = header.bits_per_plane * header.planes;
     const bool rgb = depth == 24;
+    const bool rgba = is_rgba_layout(header);
     if (rgb != (info.color_class == 3)) {
         throw input_error(where(page) + "the library describes a " + std::to_string(depth) + "-bit page as " +
                           color_class_name(info.color_class));
@@ -229,6 +239,13 @@ void PcxFile::decode_page(int page, RowSink &sink) {
     std::vector<Rgb> palette;
     if (rgb) {
         image.kind = PageKind::Rgb;
+    } else if (rgba) {
+        // The library delivers such lines whole only in the interleaved layout.
+        image.kind = PageKind::Rgba;
+        const int32_t status = IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INTERLEAVED, 0, nullptr);
+        if (status != IFF_OK) {
+            fail(page, "choosing the interleaved sample layout", status);
+        }
     } else {
         bool exported = false;
         palette = export_palette(page, depth, &exported);
@@ -248,7 +265,7 @@ void PcxFile::decode_page(int page, RowSink &sink) {
         }
     }
 
-    // The library delivers one byte per pixel (three for RGB); its own
+    // The library delivers one byte per pixel (three for RGB, four for RGBA); its own
     // answer is checked so that a line never outgrows the buffer.
     const size_t line_bytes = row_bytes(image);
     uint16_t delivered = 0;
@@ -272,7 +289,8 @@ void PcxFile::decode_page(int page, RowSink &sink) {
             fail(page, "decoding line " + std::to_string(y), status);
         }
         switch (image.kind) {
-        case PageKind::Rgb: out.swap(line); break;
+        case PageKind::Rgb:
+        case PageKind::Rgba: out.swap(line); break;
         case PageKind::Bilevel:
         case PageKind::Gray:
         case PageKind::Indexed:

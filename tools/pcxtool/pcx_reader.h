@@ -32,6 +32,12 @@ class InputFile;
 
 const char *color_class_name(uint32_t color_class);
 
+// Four 8-bit planes: red, green, blue and alpha.
+bool is_rgba_layout(const HeaderFields &header);
+
+// The page's kind as pcxtool names it: the colour class, or "rgba".
+const char *page_kind_name(const PageInfo &page);
+
 class PcxFile {
   public:
     // Reads the file ("-": standard input) and opens it with the library;

@@ -141,6 +141,7 @@ PngLayout png_layout(const PageImage &image) {
     case PageKind::Bilevel: return {PNG_COLOR_TYPE_GRAY, 1};
     case PageKind::Gray: return {PNG_COLOR_TYPE_GRAY, 8};
     case PageKind::Rgb: return {PNG_COLOR_TYPE_RGB, 8};
+    case PageKind::Rgba: return {PNG_COLOR_TYPE_RGB_ALPHA, 8};
     case PageKind::Indexed: break;
     }
     const size_t entries = image.palette.size();

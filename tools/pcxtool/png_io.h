@@ -22,7 +22,7 @@ bool has_png_signature(ByteView bytes);
 RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
 // Bilevel pages become 1-bit gray, gray pages 8-bit gray, palette pages
-// indexed PNGs with their palette, RGB pages 8-bit RGB.
+// indexed PNGs with their palette, RGB pages 8-bit RGB, RGBA pages 8-bit RGBA.
 std::unique_ptr<RowSink> make_png_sink(PendingFile &file);
 
 } // namespace pcxtool

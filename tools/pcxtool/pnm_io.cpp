@@ -89,6 +89,10 @@ class PnmSink : public RowSink {
     void begin(const PageImage &image) override {
         image_ = image;
         type_ = asked_;
+        if (image.kind == PageKind::Rgba) {
+            begin_pam(image);
+            return;
+        }
         const PnmType natural = image.kind == PageKind::Bilevel ? PnmType::Pbm
                                 : image.kind == PageKind::Gray  ? PnmType::Pgm
                                                                 : PnmType::Ppm;
@@ -111,6 +115,10 @@ class PnmSink : public RowSink {
 
     void row(const uint8_t *pixels) override {
         const size_t width = static_cast<size_t>(image_.width);
+        if (image_.kind == PageKind::Rgba) {
+            file_.write(pixels, 4 * width); // red, green, blue, alpha as delivered
+            return;
+        }
         if (type_ == PnmType::Pbm) {
             std::fill(out_.begin(), out_.end(), 0);
             for (size_t x = 0; x < width; ++x) {
@@ -130,6 +138,7 @@ class PnmSink : public RowSink {
                 case PageKind::Gray: colour = Rgb{pixels[x], pixels[x], pixels[x]}; break;
                 case PageKind::Indexed: colour = image_.palette[pixels[x]]; break;
                 case PageKind::Rgb: colour = Rgb{pixels[3 * x], pixels[3 * x + 1], pixels[3 * x + 2]}; break;
+                case PageKind::Rgba: break; // written as PAM above
                 }
                 if (type_ == PnmType::Pgm) {
                     out_[x] = colour.r;
@@ -146,6 +155,18 @@ class PnmSink : public RowSink {
     void finish() override {}
 
   private:
+    // Only PAM holds alpha: a page with it goes there, or nowhere.
+    void begin_pam(const PageImage &image) {
+        if (type_ != PnmType::Any) {
+            const char *asked = type_ == PnmType::Pbm ? "PBM" : type_ == PnmType::Pgm ? "PGM" : "PPM";
+            throw input_error(file_.target() + ": a " + asked +
+                              " file cannot hold the alpha of this RGBA page; name the output .pnm (PAM) or .png");
+        }
+        const std::string header = "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " +
+                                   std::to_string(image.height) + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+    }
+
     PendingFile &file_;
     PnmType asked_;
     PnmType type_ = PnmType::Any;

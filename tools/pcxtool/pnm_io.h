@@ -1,4 +1,5 @@
-// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6).
+// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6); PAM (P7)
+// for pages with alpha.
 #pragma once
 
 #include <memory>
@@ -14,7 +15,7 @@
 namespace pcxtool {
 
 enum class PnmType {
-    Any, // the type that fits the page: PBM bilevel, PGM gray, PPM otherwise
+    Any, // the type that fits the page: PBM bilevel, PGM gray, PAM RGBA, PPM otherwise
     Pbm,
     Pgm,
     Ppm,
@@ -28,8 +29,9 @@ bool has_pnm_signature(ByteView bytes);
 // pixel memory is taken.
 RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
-// Writes pages as raw PNM. A page that does not fit the asked type (colour
-// into PGM, say) is an input error naming the page's kind.
+// Writes pages as raw PNM, RGBA pages as PAM with TUPLTYPE RGB_ALPHA. A page
+// that does not fit the asked type (colour into PGM, alpha into PPM, say) is
+// an input error naming the page's kind.
 std::unique_ptr<RowSink> make_pnm_sink(PendingFile &file, PnmType type);
 
 } // namespace pcxtool
