@@ -83,8 +83,9 @@ enum {
  * 4 delivers every plane of a line of 8-bit samples in 4 planes, one byte of
  * each plane per pixel in plane order (red, green, blue, alpha): 4 * width
  * bytes, never complemented, like 24-bit lines, which come red, green, blue
- * in every layout. Other layouts deliver plane 0 of such lines; their line
- * stride is 4 * width in every layout. Every other line reads 4 as 3.
+ * in every layout. Other layouts deliver plane 0 of such lines, width bytes a
+ * line apart; choosing 4 makes the line stride 4 * width, so ask for the stride
+ * after choosing the layout. Every other line reads 4 as 3.
  * Writing ignores the polarity: 0 is packed, exactly 1 takes each sample from
  * the low bits of its byte, every other value from the top bits.
  *
@@ -155,7 +156,8 @@ IFF_API int32_t IFF_CALL IFFClose(int32_t handle);
 
 /* Decodes count lines into lines, each in the current sample layout. Line k
  * starts k * stride bytes after lines, where stride is what IFF_REQ_LINE_STRIDE
- * answers (fixed at open and at page selection), so the area must hold
+ * answers (fixed at open and at page selection; for 32-bit pages by the
+ * sample layout too, see IFF_PIXELS_INTERLEAVED), so the area must hold
  * count * stride bytes. One line never takes more than stride bytes, in any
  * sample layout; it may take fewer (IFF_REQ_LINE_SIZE gives the exact count,
  * but answers 0 for a line over 65535 bytes, so it cannot size a buffer). */

@@ -1,6 +1,6 @@
 // The interleaved sample layout: every plane of 8-bit lines in 3 or 4 planes,
 // one byte of each per pixel; other lines read it as the scaled layout. The
-// line size answer is what is delivered, the stride the longest line.
+// line size answer is what is delivered, and the stride follows the layout.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,7 +40,7 @@ TEST(InterleavedLayout, DeliversEveryPlaneOnlyWhereAsked) {
         Bytes line; // one scan line in file layout
         int32_t layout;
         Bytes first;     // the host's first line
-        uint32_t stride; // in pixels' worth of bytes: the same in every layout
+        uint32_t stride; // in pixels' worth of bytes: widened by the interleaved layout only
     };
     const Bytes rgba = {0x10, 0x11, 0x12, 0x20, 0x21, 0x22, 0x30, 0x31, 0x32, 0x40, 0x41, 0xF2};
     const Bytes interleaved = {0x10, 0x20, 0x30, 0x40, 0x11, 0x21, 0x31, 0x41, 0x12, 0x22, 0x32, 0xF2};
@@ -48,7 +48,7 @@ TEST(InterleavedLayout, DeliversEveryPlaneOnlyWhereAsked) {
         {"RGBA", 8, 4, 3, rgba, IFF_PIXELS_INTERLEAVED, interleaved, 4},
         {"RGBA ignores the polarity, as RGB does", 8, 4, 3, rgba, IFF_PIXELS_INTERLEAVED + IFF_PIXELS_INVERT,
          interleaved, 4},
-        {"4 planes keep plane 0 in the scaled layout", 8, 4, 3, rgba, IFF_PIXELS_SCALED, {0x10, 0x11, 0x12}, 4},
+        {"4 planes keep plane 0 in the scaled layout", 8, 4, 3, rgba, IFF_PIXELS_SCALED, {0x10, 0x11, 0x12}, 1},
         {"RGB", 8, 3, 3, Bytes(rgba.begin(), rgba.begin() + 9), IFF_PIXELS_INTERLEAVED,
          {0x10, 0x20, 0x30, 0x11, 0x21, 0x31, 0x12, 0x22, 0x32}, 3},
         {"a short plane reads as zeros past its end", 8, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8}, IFF_PIXELS_INTERLEAVED,

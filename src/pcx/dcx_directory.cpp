@@ -2,6 +2,7 @@
 
 #include "pcx/header.h"
 #include "pcx/stream_io.h"
+#include "pixels/sample_layout.h"
 
 namespace iff {
 namespace {
@@ -67,9 +68,9 @@ int32_t select_page(IFFHandle &h, int32_t index) {
 
 void fix_line_stride(IFFHandle &h) {
     // Lines of 8 bits in 4 planes take 4 bytes a pixel in the interleaved
-    // layout (plane 0 alone, 1 byte, in the others); the stride holds the
-    // longest, so it stays fixed whatever layout the host picks later.
-    if (h.mode != IFF_MODE_WRITE && h.bits_per_pixel == 8 && h.planes == 4) {
+    // layout; the defined layouts deliver plane 0 alone, 1 byte a pixel, and
+    // keep the stride of their colour class.
+    if (h.mode != IFF_MODE_WRITE && h.bits_per_pixel == 8 && h.planes == 4 && interleaves_planes(h.pixel_format)) {
         h.line_stride = 4 * h.width;
         return;
     }
