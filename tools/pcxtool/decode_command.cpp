@@ -28,7 +28,8 @@ std::unique_ptr<RowSink> make_sink(ImageFormat format, PendingFile &file) {
 } // namespace
 
 int run_decode(const Args &args) {
-    const ParsedArgs parsed = parse_args(args, {{"--page", true}});
+    const ParsedArgs parsed =
+        parse_args(args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, kVerbose, kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[1].usage, stdout);
         return kExitOk;
@@ -38,12 +39,21 @@ int run_decode(const Args &args) {
     }
     const std::string &in = parsed.positionals[0];
     const std::string &pattern = parsed.positionals[1];
-    const ImageFormat format = format_from_name(pattern);
-    page_output_name(pattern, 0, true); // a bad pattern is a usage error before any work
+    const bool to_stdout = is_standard_stream(pattern);
+    // Standard output carries PNM unless --to says otherwise, as netpbm
+    // pipelines expect.
+    const ImageFormat format = parsed.has("--to") ? format_from_word(parsed.options.at("--to"), "--to")
+                               : to_stdout        ? ImageFormat::Pnm
+                                                  : format_from_name(pattern);
+    if (!to_stdout) {
+        page_output_name(pattern, 0, true); // a bad pattern is a usage error before any work
+    }
     const bool one_page = parsed.has("--page");
     const int chosen = one_page ? parse_integer(parsed.options.at("--page"), 0, 65534, "--page") : 0;
+    const uint64_t max_pixels = max_pixels_option(parsed);
 
     PcxFile file(in);
+    file.set_max_pixels(max_pixels);
     std::vector<int> pages;
     if (one_page) {
         pages.push_back(chosen);
@@ -52,19 +62,32 @@ int run_decode(const Args &args) {
             pages.push_back(page);
         }
     }
-    OutputBatch batch;
-    std::vector<std::string> written;
+    if (to_stdout && format == ImageFormat::Png && pages.size() > 1) {
+        throw usage_error(file.path() + " has " + std::to_string(pages.size()) +
+                          " pages and standard output takes one PNG image: pick one with --page N, or write "
+                          "PNM (--to pnm), which carries the pages one after another");
+    }
+    // Every page's header, and every output name, is checked before anything
+    // is written.
+    std::vector<std::string> targets;
     for (int page : pages) {
-        const std::string target = page_output_name(pattern, page, !one_page && file.page_count() > 1);
-        PendingFile &output = batch.add(target);
+        file.check_page(page);
+        targets.push_back(to_stdout ? pattern : page_output_name(pattern, page, !one_page && file.page_count() > 1));
+        refuse_overwriting_inputs(targets.back());
+    }
+    OutputBatch batch;
+    PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
+    std::vector<std::string> written;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
         std::unique_ptr<RowSink> sink = make_sink(format, output);
-        file.decode_page(page, *sink);
+        file.decode_page(pages[i], *sink);
         output.finish(); // a file of many pages must not hold a descriptor per page
-        written.push_back(target + ": page " + std::to_string(page));
+        written.push_back(output.target() + ": page " + std::to_string(pages[i]));
     }
     batch.commit_all();
     for (const std::string &line : written) {
-        std::printf("%s\n", line.c_str());
+        report(parsed, line);
     }
     return kExitOk;
 }

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "command_line.h"
 #include "commands.h"
+#include "file_io.h"
 #include "pcx_reader.h"
 #include "tool_error.h"
 
@@ -70,6 +72,9 @@ int run_info(const Args &args) {
     }
     if (parsed.positionals.empty()) {
         throw usage_error("info needs at least one FILE");
+    }
+    if (std::count_if(parsed.positionals.begin(), parsed.positionals.end(), is_standard_stream) > 1) {
+        throw usage_error("standard input ('-') can be read only once");
     }
     const bool json = parsed.has("--json");
     int status = kExitOk;

@@ -12,7 +12,7 @@ namespace {
 
 class PnmParser {
   public:
-    PnmParser(const std::vector<uint8_t> &bytes, const std::string &name) : bytes_(bytes), name_(name) {}
+    PnmParser(ByteView bytes, const std::string &name) : bytes_(bytes), name_(name) {}
 
     // A header number: whitespace and '#' comments may precede it.
     uint32_t number(const char *what) {
@@ -56,7 +56,7 @@ class PnmParser {
         return data;
     }
 
-    size_t size() const { return bytes_.size(); }
+    size_t remaining() const { return bytes_.size() - at_; }
 
     [[noreturn]] void fail(const std::string &why) const {
         throw input_error(name_ + ": not a valid PNM image: " + why);
@@ -77,7 +77,7 @@ class PnmParser {
         }
     }
 
-    const std::vector<uint8_t> &bytes_;
+    ByteView bytes_;
     const std::string &name_;
     size_t at_ = 2;
 };
@@ -176,11 +176,11 @@ class PnmSink : public RowSink {
 
 } // namespace
 
-bool has_pnm_signature(const std::vector<uint8_t> &bytes) {
+bool has_pnm_signature(ByteView bytes) {
     return bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6';
 }
 
-RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
+RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) {
     if (!has_pnm_signature(bytes)) {
         throw input_error(name + ": not a PNM image");
     }
@@ -202,22 +202,29 @@ RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
     if (maxval == 0 || maxval > 65535) {
         parser.fail("the maximum value must be 1 to 65535");
     }
+    check_pixel_limit(width, height, max_pixels, name + ": ");
     const size_t pixels = static_cast<size_t>(width) * height;
-    // Every pixel takes at least one bit of the file; this refuses a header
-    // that claims far more pixels than the file holds before allocating.
-    if (pixels / 8 > parser.size()) {
-        parser.fail("the pixel data end early");
-    }
+    const size_t channels = colour ? 3 : 1;
+    const size_t sample_bytes = maxval > 255 ? 2 : 1;
     if (!plain) {
         parser.end_of_header();
+    }
+    // The least the pixel data can take: raw rows exactly, a plain PBM pixel
+    // one character, a plain sample a digit and a separator (but the last).
+    // A header that claims more than the file holds is refused here, before
+    // the image is allocated.
+    const size_t least = format == 4   ? (width + 7) / 8 * height
+                         : !plain      ? pixels * channels * sample_bytes
+                         : format == 1 ? pixels
+                                       : 2 * pixels * channels - 1;
+    if (least > parser.remaining()) {
+        parser.fail("the pixel data end early");
     }
 
     RgbImage image;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
     image.rgb.resize(3 * pixels);
-    const size_t channels = colour ? 3 : 1;
-    const size_t sample_bytes = maxval > 255 ? 2 : 1;
     auto scaled = [&](uint32_t value) {
         if (value > maxval) {
             parser.fail("a sample exceeds the maximum value " + std::to_string(maxval));

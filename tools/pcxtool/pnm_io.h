@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
 #include "file_io.h"
 #include "page_image.h"
+#include "pixel_limit.h"
 #include "rgb_image.h"
 
 namespace pcxtool {
@@ -19,11 +21,13 @@ enum class PnmType {
     Ppm,
 };
 
-bool has_pnm_signature(const std::vector<uint8_t> &bytes);
+bool has_pnm_signature(ByteView bytes);
 
 // Reads the first image of a PNM file; samples of other maximum values are
-// scaled to 0..255.
-RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name);
+// scaled to 0..255. An image of more than `max_pixels`, or more than the
+// file's remaining bytes can hold, is refused from its header, before any
+// pixel memory is taken.
+RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
 // Writes pages as raw PNM, RGBA pages as PAM with TUPLTYPE RGB_ALPHA. A page
 // that does not fit the asked type (colour into PGM, alpha into PPM, say) is
