@@ -50,7 +50,26 @@ std::vector<uint8_t> read_whole_file(const std::string &path) {
         close(fd);
         throw input_error(path + ": cannot read: " + reason);
     }
-    std::vector<uint8_t> bytes;
+    // Read straight into a buffer of the file's size; a file that grows
+    // meanwhile goes on in chunks.
+    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const std::string reason = system_reason();
+            close(fd);
+            throw input_error(path + ": cannot read: " + reason);
+        }
+        if (got == 0) {
+            bytes.resize(filled);
+            break;
+        }
+        filled += static_cast<size_t>(got);
+    }
     uint8_t chunk[65536];
     for (;;) {
         const ssize_t got = read(fd, chunk, sizeof chunk);

@@ -46,6 +46,7 @@ class PcxFile {
   private:
     void select(int page);
     void set_index_layout(int page);
+    int32_t failing_line(int32_t first, uint32_t count);
     std::vector<Rgb> export_palette(int page, int depth, bool *exported);
     [[noreturn]] void fail(int page, const std::string &step, int32_t status) const;
     std::string where(int page) const;
