@@ -57,6 +57,41 @@ int32_t decode_line(IFFHandle &h) {
     };
 
     while (remaining > 0) {
+        // Fast loop, while a whole word of the buffer and of the line is left:
+        // literals eight at a time, each pair without a test of the buffer's
+        // end. It leaves to the paths below only a run that crosses the line's
+        // end and the last bytes of the buffer and of the line.
+        while (remaining >= 8 && available >= 16) {
+            const uint64_t word = load_word(cursor);
+            const uint64_t marks = count_byte_marks(word);
+            std::memcpy(out, &word, 8); // the literals in front of a count byte; the rest is overwritten
+            if (marks == 0) {
+                out += 8;
+                cursor += 8;
+                available -= 8;
+                remaining -= 8;
+                continue;
+            }
+            const uint32_t literals = first_marked_byte(marks);
+            out += literals;
+            cursor += literals;
+            available -= literals;
+            remaining -= int32_t(literals);
+            const int32_t count = cursor[0] & 0x3F;
+            if (count > remaining) break;
+            const uint8_t value = cursor[1];
+            if (count <= 8) {
+                const uint64_t fill = value * kLowBits;
+                std::memcpy(out, &fill, 8); // within kLineSlack; only count bytes are kept
+            } else {
+                std::memset(out, value, 64); // within kLineSlack
+            }
+            out += count;
+            remaining -= count;
+            cursor += 2;
+            available -= 2;
+        }
+        if (remaining <= 0) break;
         if (available >= 2) {
             // Fast path: the next byte, and a pair's data byte, lie in the buffer.
             const uint8_t b = *cursor;
