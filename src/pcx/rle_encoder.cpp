@@ -24,6 +24,23 @@ int32_t plain_stretch_end(const uint8_t *line, int32_t i, int32_t size) {
     return size;
 }
 
+// Copies n bytes that go out as they stand, eight at a time; may write up to
+// seven bytes beyond them (kEncodeSlack) but reads only the room bytes that
+// lie in the line from src.
+inline void copy_plain(uint8_t *out, const uint8_t *src, int32_t n, int32_t room) {
+    if (n <= 8 && room >= 8) {
+        std::memcpy(out, src, 8);
+        return;
+    }
+    if (n < 8) {
+        for (int32_t k = 0; k < n; ++k) out[k] = src[k];
+        return;
+    }
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) std::memcpy(out + k, src + k, 8);
+    if (k < n) std::memcpy(out + n - 8, src + n - 8, 8);
+}
+
 } // namespace
 
 int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out) {
@@ -31,7 +48,7 @@ int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out) {
     int32_t i = 0;
     while (i < size) {
         const int32_t plain_end = plain_stretch_end(line, i, size);
-        std::memcpy(out, line + i, size_t(plain_end - i));
+        copy_plain(out, line + i, plain_end - i, size - i);
         out += plain_end - i;
         i = plain_end;
         if (i == size) break;

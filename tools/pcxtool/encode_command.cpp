@@ -61,14 +61,16 @@ int run_encode(const Args &args) {
     }
     options.align_palette = parsed.has("--align-palette");
 
-    const std::vector<uint8_t> bytes = read_whole_file(in);
     RgbImage image;
-    if (has_png_signature(bytes)) {
-        image = read_png(bytes, in);
-    } else if (has_pnm_signature(bytes)) {
-        image = read_pnm(bytes, in);
-    } else {
-        throw input_error(in + ": not a PNG or PNM image");
+    { // the file's bytes go once the image is read
+        const std::vector<uint8_t> bytes = read_whole_file(in);
+        if (has_png_signature(bytes)) {
+            image = read_png(bytes, in);
+        } else if (has_pnm_signature(bytes)) {
+            image = read_pnm(bytes, in);
+        } else {
+            throw input_error(in + ": not a PNG or PNM image");
+        }
     }
     const PcxLayout layout = choose_layout(image, bits, in);
     const std::vector<uint8_t> pcx = write_pcx(image, layout, options, out);

@@ -20,6 +20,9 @@ class MemoryStream {
     explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
     const std::vector<uint8_t> &bytes() const { return bytes_; }
+    // Hands the bytes over, leaving the stream empty.
+    std::vector<uint8_t> release() { return std::move(bytes_); }
+    void reserve(size_t size) { bytes_.reserve(size); }
 
     // Called on open: position 0, and for a create also an empty buffer.
     void reset(bool truncate);

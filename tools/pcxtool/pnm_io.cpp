@@ -275,6 +275,18 @@ RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
         }
         return static_cast<uint8_t>((value * 255u + maxval / 2) / maxval);
     };
+    if (!plain && maxval == 255 && format != 4) {
+        // Samples of 0..255 stand as they are: PPM rows are the image's rows.
+        const uint8_t *data = parser.raw(pixels * channels);
+        if (colour) {
+            std::memcpy(image.rgb.data(), data, 3 * pixels);
+        } else {
+            for (size_t i = 0; i < pixels; ++i) {
+                image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
+            }
+        }
+        return image;
+    }
     for (size_t y = 0; y < height; ++y) {
         const uint8_t *packed_row = format == 4 ? parser.raw((width + 7) / 8) : nullptr;
         const uint8_t *raw_row = format == 5 || format == 6 ? parser.raw(width * channels * sample_bytes) : nullptr;
