@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <libdeflate.h>
 #include <png.h>
 
 #include "tool_error.h"
@@ -123,69 +124,138 @@ PngLayout png_layout(const PageImage &image) {
     return {PNG_COLOR_TYPE_PALETTE, entries <= 2 ? 1 : entries <= 4 ? 2 : entries <= 16 ? 4 : 8};
 }
 
-bool start_png(PngContext &context, std::FILE *file, const PageImage &image, const PngLayout &layout,
-               const png_color *palette, int palette_entries) {
-    if (setjmp(png_jmpbuf(context.png))) {
-        return false;
+// PNG rows before compression: a filter byte, then the filtered row. Rows of
+// 8-bit gray and RGB pages take the filter whose output has the smallest sum
+// of magnitudes (the usual heuristic); packed and palette rows stay
+// unfiltered, which suits them best.
+class RowFilter {
+  public:
+    void start(size_t row_bytes, size_t bytes_per_pixel, bool adaptive) {
+        row_bytes_ = row_bytes;
+        bpp_ = bytes_per_pixel;
+        adaptive_ = adaptive;
+        previous_.assign(row_bytes, 0);
     }
-    png_init_io(context.png, file);
-    png_set_IHDR(context.png, context.info, static_cast<png_uint_32>(image.width),
-                 static_cast<png_uint_32>(image.height), layout.bit_depth, layout.color_type, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (palette_entries > 0) {
-        png_set_PLTE(context.png, context.info, palette, palette_entries);
+
+    // Appends the filter byte and the filtered row to out.
+    void filter(const uint8_t *row, std::vector<uint8_t> &out) {
+        const size_t at = out.size();
+        out.resize(at + 1 + row_bytes_);
+        uint8_t *dest = out.data() + at;
+        if (!adaptive_) {
+            dest[0] = 0;
+            std::memcpy(dest + 1, row, row_bytes_);
+            return;
+        }
+        const uint8_t *up = previous_.data();
+        const size_t n = row_bytes_;
+        const size_t b = bpp_;
+        // The five filters' costs in one pass; the first pixel has no left
+        // neighbour, so its bytes count alone first.
+        uint32_t cost[5] = {0, 0, 0, 0, 0};
+        for (size_t i = 0; i < b && i < n; ++i) {
+            cost[0] += magnitude(row[i]);
+            cost[1] += magnitude(row[i]);
+            cost[2] += magnitude(static_cast<uint8_t>(row[i] - up[i]));
+            cost[3] += magnitude(static_cast<uint8_t>(row[i] - (up[i] >> 1)));
+            cost[4] += magnitude(static_cast<uint8_t>(row[i] - up[i]));
+        }
+        for (size_t i = b; i < n; ++i) {
+            const int x = row[i];
+            const int a = row[i - b];
+            const int u = up[i];
+            const int c = up[i - b];
+            cost[0] += magnitude(static_cast<uint8_t>(x));
+            cost[1] += magnitude(static_cast<uint8_t>(x - a));
+            cost[2] += magnitude(static_cast<uint8_t>(x - u));
+            cost[3] += magnitude(static_cast<uint8_t>(x - ((a + u) >> 1)));
+            cost[4] += magnitude(static_cast<uint8_t>(x - paeth(a, u, c)));
+        }
+        int best = 0;
+        for (int type = 1; type < 5; ++type) {
+            if (cost[type] < cost[best]) {
+                best = type;
+            }
+        }
+        dest[0] = static_cast<uint8_t>(best);
+        apply(best, row, up, dest + 1);
+        std::memcpy(previous_.data(), row, row_bytes_);
     }
-    if (image.dpi_x > 0 && image.dpi_y > 0) {
-        png_set_pHYs(context.png, context.info, pixels_per_metre_from_dpi(image.dpi_x),
-                     pixels_per_metre_from_dpi(image.dpi_y), PNG_RESOLUTION_METER);
+
+  private:
+    // A filtered byte taken as a signed value's magnitude.
+    static uint32_t magnitude(uint8_t v) { return v < 128 ? v : 256u - v; }
+
+    static int paeth(int a, int u, int c) {
+        const int p = a + u - c;
+        const int pa = p > a ? p - a : a - p;
+        const int pb = p > u ? p - u : u - p;
+        const int pc = p > c ? p - c : c - p;
+        return pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
     }
-    png_write_info(context.png, context.info);
-    return true;
+
+    void apply(int type, const uint8_t *row, const uint8_t *up, uint8_t *out) const {
+        const size_t n = row_bytes_;
+        const size_t b = bpp_;
+        for (size_t i = 0; i < n; ++i) {
+            const int a = i >= b ? row[i - b] : 0;
+            const int c = i >= b ? up[i - b] : 0;
+            int predicted = 0;
+            switch (type) {
+            case 1: predicted = a; break;
+            case 2: predicted = up[i]; break;
+            case 3: predicted = (a + up[i]) >> 1; break;
+            case 4: predicted = paeth(a, up[i], c); break;
+            default: break;
+            }
+            out[i] = static_cast<uint8_t>(row[i] - predicted);
+        }
+    }
+
+    size_t row_bytes_ = 0;
+    size_t bpp_ = 1;
+    bool adaptive_ = false;
+    std::vector<uint8_t> previous_;
+};
+
+void put_be32(std::vector<uint8_t> &out, uint32_t v) {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                              static_cast<uint8_t>(v)};
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
-bool write_png_row(PngContext &context, const uint8_t *row) {
-    if (setjmp(png_jmpbuf(context.png))) {
-        return false;
+// One chunk: length, type, data, and the CRC of type and data.
+void put_chunk(std::vector<uint8_t> &out, const char *type, const uint8_t *data, size_t size) {
+    put_be32(out, static_cast<uint32_t>(size));
+    const size_t typed = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size > 0) {
+        out.insert(out.end(), data, data + size);
     }
-    png_write_row(context.png, row);
-    return true;
+    put_be32(out, static_cast<uint32_t>(libdeflate_crc32(0, out.data() + typed, 4 + size)));
 }
 
-bool end_png(PngContext &context) {
-    if (setjmp(png_jmpbuf(context.png))) {
-        return false;
-    }
-    png_write_end(context.png, context.info);
-    return true;
-}
-
+// Rows are filtered as they come and compressed in one piece by libdeflate,
+// which is several times faster than zlib's stream, at a smaller size.
 class PngSink : public RowSink {
   public:
-    explicit PngSink(PendingFile &file) : file_(file) {
-        context_.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context_, on_png_error, on_png_warning);
-        if (context_.png != nullptr) {
-            context_.info = png_create_info_struct(context_.png);
-        }
-        if (context_.info == nullptr) {
-            throw input_error(file_.target() + ": cannot start a PNG file: out of memory");
-        }
-    }
-    ~PngSink() override { png_destroy_write_struct(&context_.png, &context_.info); }
+    explicit PngSink(PendingFile &file) : file_(file) {}
 
     void begin(const PageImage &image) override {
+        image_ = image;
         layout_ = png_layout(image);
         width_ = static_cast<size_t>(image.width);
-        std::vector<png_color> palette;
-        for (const Rgb &entry : image.palette) {
-            palette.push_back(png_color{entry.r, entry.g, entry.b});
-        }
-        packed_.assign((width_ * static_cast<size_t>(layout_.bit_depth) + 7) / 8, 0);
-        check(start_png(context_, file_.stream(), image, layout_, palette.data(), static_cast<int>(palette.size())));
+        const size_t channels = layout_.color_type == PNG_COLOR_TYPE_RGB ? 3 : 1;
+        const size_t row_bytes = (width_ * channels * static_cast<size_t>(layout_.bit_depth) + 7) / 8;
+        packed_.assign(row_bytes, 0);
+        filter_.start(row_bytes, channels, layout_.bit_depth == 8 && layout_.color_type != PNG_COLOR_TYPE_PALETTE);
+        filtered_.clear();
+        filtered_.reserve((row_bytes + 1) * static_cast<size_t>(image.height));
     }
 
     void row(const uint8_t *pixels) override {
         if (layout_.bit_depth == 8) {
-            check(write_png_row(context_, pixels));
+            filter_.filter(pixels, filtered_);
             return;
         }
         // Samples narrower than a byte are packed first pixel in the high bits.
@@ -196,23 +266,70 @@ class PngSink : public RowSink {
             const int shift = 8 - depth * (static_cast<int>(x % static_cast<size_t>(per_byte)) + 1);
             packed_[x / static_cast<size_t>(per_byte)] |= static_cast<uint8_t>(pixels[x] << shift);
         }
-        check(write_png_row(context_, packed_.data()));
+        filter_.filter(packed_.data(), filtered_);
     }
 
-    void finish() override { check(end_png(context_)); }
+    void finish() override {
+        std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        std::vector<uint8_t> header;
+        put_be32(header, static_cast<uint32_t>(image_.width));
+        put_be32(header, static_cast<uint32_t>(image_.height));
+        header.push_back(static_cast<uint8_t>(layout_.bit_depth));
+        header.push_back(static_cast<uint8_t>(layout_.color_type));
+        header.insert(header.end(), {0, 0, 0}); // deflate, adaptive filtering, not interlaced
+        put_chunk(out, "IHDR", header.data(), header.size());
+        if (layout_.color_type == PNG_COLOR_TYPE_PALETTE) {
+            std::vector<uint8_t> palette;
+            for (const Rgb &entry : image_.palette) {
+                palette.insert(palette.end(), {entry.r, entry.g, entry.b});
+            }
+            put_chunk(out, "PLTE", palette.data(), palette.size());
+        }
+        if (image_.dpi_x > 0 && image_.dpi_y > 0) {
+            std::vector<uint8_t> phys;
+            put_be32(phys, pixels_per_metre_from_dpi(image_.dpi_x));
+            put_be32(phys, pixels_per_metre_from_dpi(image_.dpi_y));
+            phys.push_back(PNG_RESOLUTION_METER);
+            put_chunk(out, "pHYs", phys.data(), phys.size());
+        }
+        file_.write(out.data(), out.size());
+
+        struct CompressorDeleter {
+            void operator()(libdeflate_compressor *c) const { libdeflate_free_compressor(c); }
+        };
+        std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(kLevel));
+        if (!compressor) {
+            throw input_error(file_.target() + ": cannot write the PNG file: out of memory");
+        }
+        std::vector<uint8_t> compressed(libdeflate_zlib_compress_bound(compressor.get(), filtered_.size()));
+        const size_t size = libdeflate_zlib_compress(compressor.get(), filtered_.data(), filtered_.size(),
+                                                     compressed.data(), compressed.size());
+        if (size == 0) {
+            throw input_error(file_.target() + ": cannot write the PNG file: the compressor failed");
+        }
+        std::vector<uint8_t>().swap(filtered_);
+        // The stream goes out in IDAT chunks of at most kIdatBytes.
+        for (size_t at = 0; at < size; at += kIdatBytes) {
+            out.clear();
+            put_chunk(out, "IDAT", compressed.data() + at, std::min(kIdatBytes, size - at));
+            file_.write(out.data(), out.size());
+        }
+        out.clear();
+        put_chunk(out, "IEND", nullptr, 0);
+        file_.write(out.data(), out.size());
+    }
 
   private:
-    void check(bool ok) {
-        if (!ok) {
-            throw input_error(file_.target() + ": cannot write the PNG file: " + context_.message);
-        }
-    }
+    static constexpr int kLevel = 6;
+    static constexpr size_t kIdatBytes = size_t{1} << 20;
 
     PendingFile &file_;
-    PngContext context_;
+    PageImage image_;
     PngLayout layout_{};
     size_t width_ = 0;
     std::vector<uint8_t> packed_;
+    RowFilter filter_;
+    std::vector<uint8_t> filtered_;
 };
 
 } // namespace
