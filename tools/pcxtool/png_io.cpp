@@ -132,9 +132,12 @@ class RowFilter {
   public:
     void start(size_t row_bytes, size_t bytes_per_pixel, bool adaptive) {
         row_bytes_ = row_bytes;
-        bpp_ = bytes_per_pixel;
+        bpp_ = std::min(bytes_per_pixel, row_bytes);
         adaptive_ = adaptive;
         previous_.assign(row_bytes, 0);
+        for (auto &trial : trials_) {
+            trial.assign(row_bytes, 0);
+        }
     }
 
     // Appends the filter byte and the filtered row to out.
@@ -147,75 +150,64 @@ class RowFilter {
             std::memcpy(dest + 1, row, row_bytes_);
             return;
         }
+        // Each filter in a loop of its own, which the compiler vectorises.
         const uint8_t *up = previous_.data();
         const size_t n = row_bytes_;
         const size_t b = bpp_;
-        // The five filters' costs in one pass; the first pixel has no left
-        // neighbour, so its bytes count alone first.
-        uint32_t cost[5] = {0, 0, 0, 0, 0};
-        for (size_t i = 0; i < b && i < n; ++i) {
-            cost[0] += magnitude(row[i]);
-            cost[1] += magnitude(row[i]);
-            cost[2] += magnitude(static_cast<uint8_t>(row[i] - up[i]));
-            cost[3] += magnitude(static_cast<uint8_t>(row[i] - (up[i] >> 1)));
-            cost[4] += magnitude(static_cast<uint8_t>(row[i] - up[i]));
+        uint8_t *sub = trials_[0].data();
+        uint8_t *upper = trials_[1].data();
+        uint8_t *average = trials_[2].data();
+        uint8_t *paeth = trials_[3].data();
+        for (size_t i = 0; i < b; ++i) { // the first pixel has no left neighbour
+            sub[i] = row[i];
+            upper[i] = static_cast<uint8_t>(row[i] - up[i]);
+            average[i] = static_cast<uint8_t>(row[i] - (up[i] >> 1));
+            paeth[i] = static_cast<uint8_t>(row[i] - up[i]);
         }
+        for (size_t i = b; i < n; ++i) sub[i] = static_cast<uint8_t>(row[i] - row[i - b]);
+        for (size_t i = b; i < n; ++i) upper[i] = static_cast<uint8_t>(row[i] - up[i]);
+        for (size_t i = b; i < n; ++i) average[i] = static_cast<uint8_t>(row[i] - ((row[i - b] + up[i]) >> 1));
         for (size_t i = b; i < n; ++i) {
-            const int x = row[i];
-            const int a = row[i - b];
-            const int u = up[i];
-            const int c = up[i - b];
-            cost[0] += magnitude(static_cast<uint8_t>(x));
-            cost[1] += magnitude(static_cast<uint8_t>(x - a));
-            cost[2] += magnitude(static_cast<uint8_t>(x - u));
-            cost[3] += magnitude(static_cast<uint8_t>(x - ((a + u) >> 1)));
-            cost[4] += magnitude(static_cast<uint8_t>(x - paeth(a, u, c)));
+            const int16_t a = row[i - b];
+            const int16_t u = up[i];
+            const int16_t c = up[i - b];
+            const int16_t pa = static_cast<int16_t>(u > c ? u - c : c - u);
+            const int16_t pb = static_cast<int16_t>(a > c ? a - c : c - a);
+            const int16_t pc = static_cast<int16_t>(a + u > 2 * c ? a + u - 2 * c : 2 * c - a - u);
+            const int16_t predicted = pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
+            paeth[i] = static_cast<uint8_t>(row[i] - predicted);
         }
+        const uint8_t *candidates[5] = {row, sub, upper, average, paeth};
         int best = 0;
+        uint32_t best_cost = cost(row);
         for (int type = 1; type < 5; ++type) {
-            if (cost[type] < cost[best]) {
+            const uint32_t c = cost(candidates[type]);
+            if (c < best_cost) {
+                best_cost = c;
                 best = type;
             }
         }
         dest[0] = static_cast<uint8_t>(best);
-        apply(best, row, up, dest + 1);
-        std::memcpy(previous_.data(), row, row_bytes_);
+        std::memcpy(dest + 1, candidates[best], n);
+        std::memcpy(previous_.data(), row, n);
     }
 
   private:
-    // A filtered byte taken as a signed value's magnitude.
-    static uint32_t magnitude(uint8_t v) { return v < 128 ? v : 256u - v; }
-
-    static int paeth(int a, int u, int c) {
-        const int p = a + u - c;
-        const int pa = p > a ? p - a : a - p;
-        const int pb = p > u ? p - u : u - p;
-        const int pc = p > c ? p - c : c - p;
-        return pa <= pb && pa <= pc ? a : pb <= pc ? u : c;
-    }
-
-    void apply(int type, const uint8_t *row, const uint8_t *up, uint8_t *out) const {
-        const size_t n = row_bytes_;
-        const size_t b = bpp_;
-        for (size_t i = 0; i < n; ++i) {
-            const int a = i >= b ? row[i - b] : 0;
-            const int c = i >= b ? up[i - b] : 0;
-            int predicted = 0;
-            switch (type) {
-            case 1: predicted = a; break;
-            case 2: predicted = up[i]; break;
-            case 3: predicted = (a + up[i]) >> 1; break;
-            case 4: predicted = paeth(a, up[i], c); break;
-            default: break;
-            }
-            out[i] = static_cast<uint8_t>(row[i] - predicted);
+    // Sum of the bytes taken as signed values' magnitudes.
+    uint32_t cost(const uint8_t *bytes) const {
+        uint32_t sum = 0;
+        for (size_t i = 0; i < row_bytes_; ++i) {
+            const uint32_t v = bytes[i];
+            sum += v < 128 ? v : 256 - v;
         }
+        return sum;
     }
 
     size_t row_bytes_ = 0;
     size_t bpp_ = 1;
     bool adaptive_ = false;
     std::vector<uint8_t> previous_;
+    std::vector<uint8_t> trials_[4];
 };
 
 void put_be32(std::vector<uint8_t> &out, uint32_t v) {
