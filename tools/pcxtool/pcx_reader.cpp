@@ -70,7 +70,14 @@ const char *color_class_name(uint32_t color_class) {
 }
 
 PcxFile::PcxFile(std::string path) : path_(std::move(path)) {
-    std::vector<uint8_t> bytes = read_whole_file(path_);
+    open(read_whole_file(path_));
+}
+
+PcxFile::PcxFile(const PcxFile &other, SecondReader) : path_(other.path_) {
+    open(other.stream_.bytes());
+}
+
+void PcxFile::open(std::vector<uint8_t> bytes) {
     if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
         throw input_error(path_ + ": larger than the 2 GiB a PCX or DCX file can be read from");
     }
@@ -206,7 +213,7 @@ int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
     return first + int32_t(count) - 1;
 }
 
-void PcxFile::decode_page(int page, RowSink &sink) {
+void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     const PageInfo info = page_info(page);
     const HeaderFields &header = info.header;
     if (!supported_layout(header)) {
@@ -340,8 +347,13 @@ void PcxFile::decode_page(int page, RowSink &sink) {
     if (depth == 8 && header.version == 5 && info.color_class == 2 &&
         (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
          stream_.bytes()[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
-        std::fprintf(stderr, "pcxtool: warning: %shas no 256-colour palette block; its colours may be wrong\n",
-                     where(page).c_str());
+        const std::string warning =
+            "pcxtool: warning: " + where(page) + "has no 256-colour palette block; its colours may be wrong\n";
+        if (warnings != nullptr) {
+            *warnings += warning;
+        } else {
+            std::fputs(warning.c_str(), stderr);
+        }
     }
     sink.finish();
 }

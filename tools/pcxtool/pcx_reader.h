@@ -32,6 +32,10 @@ class PcxFile {
     // Loads the whole file and opens it with the library; every failure is
     // an input error that names the file.
     explicit PcxFile(std::string path);
+    // A second reader of the same bytes with a handle of its own, so that
+    // another thread can decode other pages.
+    struct SecondReader {};
+    PcxFile(const PcxFile &other, SecondReader);
     ~PcxFile();
     PcxFile(const PcxFile &) = delete;
     PcxFile &operator=(const PcxFile &) = delete;
@@ -41,9 +45,11 @@ class PcxFile {
     int page_count() const { return static_cast<int>(spans_.size()); }
 
     PageInfo page_info(int page);
-    void decode_page(int page, RowSink &sink);
+    // Warnings go to stderr, or are appended to *warnings when given.
+    void decode_page(int page, RowSink &sink, std::string *warnings = nullptr);
 
   private:
+    void open(std::vector<uint8_t> bytes);
     void select(int page);
     void set_index_layout(int page);
     int32_t failing_line(int32_t first, uint32_t count);
