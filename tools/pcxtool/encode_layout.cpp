@@ -36,7 +36,7 @@ ColourSummary summarise(const RgbImage &image) {
     std::vector<uint8_t> cache_numbers(kCacheSlots, 0);
     const size_t pixels = image.rgb.size() / 3;
     const uint8_t *rgb = image.rgb.data();
-    summary.numbers.resize(pixels);
+    summary.numbers.reserve(pixels); // pages are touched only as pixels are numbered
     size_t i = 0;
     for (; i < pixels; ++i, rgb += 3) {
         if (summary.gray) {
@@ -54,7 +54,7 @@ ColourSummary summarise(const RgbImage &image) {
         }
         const size_t slot = (key * 0x9E3779B1u) >> 20;
         if (cache_keys[slot] == (key | kCached)) {
-            summary.numbers[i] = cache_numbers[slot];
+            summary.numbers.push_back(cache_numbers[slot]);
             continue;
         }
         const uint32_t colour = pack_rgb(rgb);
@@ -69,7 +69,7 @@ ColourSummary summarise(const RgbImage &image) {
         }
         cache_keys[slot] = key | kCached;
         cache_numbers[slot] = static_cast<uint8_t>(number);
-        summary.numbers[i] = static_cast<uint8_t>(number);
+        summary.numbers.push_back(static_cast<uint8_t>(number));
     }
     if (summary.more_than_256()) {
         summary.numbers = std::vector<uint8_t>();

@@ -62,9 +62,10 @@ std::vector<uint8_t> write_pcx(const RgbImage &image, const PcxLayout &layout, c
                           std::to_string(kMaxImageSide) + ")");
     }
     MemoryStream stream(options.align_palette ? MemoryStream::PastEnd::Extend : MemoryStream::PastEnd::Clamp);
-    // Room for the coded image at its usual size, so the buffer seldom grows.
-    stream.reserve(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) *
-                       (layout.depth() == 24 ? 3 : 1) * 5 / 4 + 1024);
+    // Room for the coded image at its largest, two bytes a byte, so the
+    // buffer never grows; pages are touched only as they are written.
+    stream.reserve(2 * (static_cast<size_t>(image.width) + 1) * static_cast<size_t>(image.height) *
+                       (layout.depth() == 24 ? 3 : 1) + 4096);
     StreamSource source = make_stream_source(stream);
     IFFImageInfo info{};
     info.width = image.width;

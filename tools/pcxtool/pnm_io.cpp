@@ -266,7 +266,6 @@ RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
     RgbImage image;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
-    image.rgb.resize(3 * pixels);
     const size_t channels = colour ? 3 : 1;
     const size_t sample_bytes = maxval > 255 ? 2 : 1;
     auto scaled = [&](uint32_t value) {
@@ -279,14 +278,16 @@ RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
         // Samples of 0..255 stand as they are: PPM rows are the image's rows.
         const uint8_t *data = parser.raw(pixels * channels);
         if (colour) {
-            std::memcpy(image.rgb.data(), data, 3 * pixels);
+            image.rgb.assign(data, data + 3 * pixels);
         } else {
+            image.rgb.resize(3 * pixels);
             for (size_t i = 0; i < pixels; ++i) {
                 image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
             }
         }
         return image;
     }
+    image.rgb.resize(3 * pixels);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t *packed_row = format == 4 ? parser.raw((width + 7) / 8) : nullptr;
         const uint8_t *raw_row = format == 5 || format == 6 ? parser.raw(width * channels * sample_bytes) : nullptr;
