@@ -92,12 +92,15 @@ enum {
 /* ---- Control requests ----------------------------------------------------- */
 enum {
     IFF_REQ_STATUS = 0,       /* data: int32 <- sticky status */
-    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes of one host line (0: more than 65535) */
+    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes of one host line (0: more than 65535);
+                                 size buffers by IFF_REQ_LINE_STRIDE instead */
     IFF_REQ_PALETTE = 2,      /* data: RGB triples; export (mode 0) or replace (others) */
     IFF_REQ_PIXEL_FORMAT = 3, /* flags: the sample layout, a signed 16-bit value */
     IFF_REQ_RESOLUTION = 7,   /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
     IFF_REQ_PAGE_COUNT = 10,  /* data: uint16 <- pages in the file */
     IFF_REQ_SELECT_PAGE = 11, /* value: page index from 0 */
+    IFF_REQ_LINE_STRIDE = 16, /* data: uint32 <- bytes from one host line to the next (see IFFGetLine) */
+    IFF_REQ_ABANDON = 17,     /* the next IFFClose ends the handle without completing the file */
     IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes (0: none fits) */
 };
 
@@ -137,14 +140,23 @@ typedef struct IFFStreamOps {
 IFF_API int32_t IFF_CALL IFFOpen(const void *source, uint32_t mode, IFFImageInfo *info);
 
 /* Completes a written file (palette, final header) and releases the handle.
- * A failed palette step returns its status and leaves the handle open. */
+ * A failed palette step returns its status and leaves the handle open, so the
+ * host can hand over a palette (or let the stream recover) and close again.
+ * A host that gives up on the file sends IFF_REQ_ABANDON and closes again:
+ * that close writes nothing more, closes the stream and releases everything
+ * (the file stays as far as it was written; removing it is the host's call). */
 IFF_API int32_t IFF_CALL IFFClose(int32_t handle);
 
-/* Decodes count lines into lines, each in the current sample layout, the
- * lines IFF_REQ_LINE_SIZE bytes long and placed one line stride apart. */
+/* Decodes count lines into lines, each in the current sample layout. Line k
+ * starts k * stride bytes after lines, where stride is what IFF_REQ_LINE_STRIDE
+ * answers (fixed at open and at page selection), so the area must hold
+ * count * stride bytes. One line never takes more than stride bytes, in any
+ * sample layout; it may take fewer (IFF_REQ_LINE_SIZE gives the exact count,
+ * but answers 0 for a line over 65535 bytes, so it cannot size a buffer). */
 IFF_API int32_t IFF_CALL IFFGetLine(int32_t handle, uint32_t count, void *lines);
 
-/* Encodes and writes count host lines (mode 1). */
+/* Encodes and writes count host lines (mode 1), read like IFFGetLine's:
+ * line k starts k * stride bytes after lines. */
 IFF_API int32_t IFF_CALL IFFPutLine(int32_t handle, uint32_t count, const void *lines);
 
 /* Moves the read position to line (from 0) of the current page (mode 0). */

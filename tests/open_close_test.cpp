@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/handle_table.h"
 #include "iffpcx.h"
 #include "platform/heap.h"
 #include "support/memory_stream.h"
@@ -148,6 +149,15 @@ TEST(OpenForReading, ClassBitsAndStrideFollowTheLayout) {
         ASSERT_EQ(IFFGetLine(h, 2, lines.data()), IFF_OK) << c.name;
         const size_t stride = size_t(10 * c.stride_per_pixel);
         EXPECT_EQ(lines[stride], 0) << c.name; // the second line starts a stride on
+        uint32_t answered = 0;
+        ASSERT_EQ(IFFControl(h, IFF_REQ_LINE_STRIDE, 0, 0, &answered), IFF_OK);
+        EXPECT_EQ(answered, stride) << c.name;
+        for (int32_t format : {0, 1, 2, 3, 4096}) { // a line never takes more than the stride
+            uint16_t size = 0;
+            ASSERT_EQ(IFFControl(h, IFF_REQ_PIXEL_FORMAT, uint32_t(format), 0, nullptr), IFF_OK);
+            ASSERT_EQ(IFFControl(h, IFF_REQ_LINE_SIZE, 0, 0, &size), IFF_OK);
+            EXPECT_LE(size, stride) << c.name << ", layout " << format;
+        }
         EXPECT_EQ(IFFClose(h), IFF_OK);
     }
 }
@@ -332,6 +342,47 @@ TEST(OpenUnderMemoryFailure, EveryAllocationFailsCleanly) {
         }
         EXPECT_TRUE(opened_clean) << mode;
     }
+}
+
+// A write open that fails for want of a handle or of memory has not yet
+// opened the stream: an existing file keeps its bytes.
+TEST(OpenForWriting, CreatesNothingUntilHandleAndMemoryAreHad) {
+    const std::string path = ::testing::TempDir() + "iffpcx_kept.pcx";
+    const std::vector<uint8_t> kept = small_8bit_file();
+    const auto file_is_kept = [&] { return test::read_file(path) == kept; };
+    struct Case {
+        const char *name;
+        bool table_full;
+        uint64_t failing_allocation; // 0: none
+    } cases[] = {
+        {"handle table full", true, 0}, {"first allocation", false, 1}, {"second allocation", false, 2},
+        {"third allocation", false, 3}, {"fourth allocation", false, 4},
+    };
+    for (const auto &c : cases) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(kept.data(), 1, kept.size(), f), kept.size());
+        std::fclose(f);
+        MemoryStream other(kept);
+        IFFImageInfo other_info{};
+        const int32_t holder = IFFOpen(other.source(), kReadStreams, &other_info);
+        ASSERT_GT(holder, 0);
+        if (c.table_full) iff::limit_handles(1); // the holder takes the only slot
+        IFFImageInfo info = write_info(8, 2, 1, 8);
+        iff::heap_fail_after(c.failing_allocation);
+        const int32_t h = IFFOpen(path.c_str(), IFF_MODE_WRITE, &info);
+        const uint64_t made = iff::heap_fail_after(0);
+        iff::limit_handles(0);
+        if (h > 0) { // fewer allocations than this case fails
+            EXPECT_LT(made, c.failing_allocation) << c.name;
+            EXPECT_EQ(IFFClose(h), IFF_OK);
+        } else {
+            EXPECT_EQ(h, -IFF_ERR_MEMORY) << c.name;
+            EXPECT_TRUE(file_is_kept()) << c.name;
+        }
+        EXPECT_EQ(IFFClose(holder), IFF_OK);
+    }
+    std::remove(path.c_str());
 }
 
 TEST(Close, ReportsTheStreamsFailures) {

@@ -312,16 +312,33 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenCase{"WidthAboveWindow", description(65537, 1, 1, 8), -1, -IFF_ERR_UNSUPPORTED, 0},
                       OpenCase{"WidthAboveWindowPlanes", description(65537, 1, 2, 4), -1, -IFF_ERR_UNSUPPORTED, 0},
                       OpenCase{"WidthMaximum", description(INT32_MAX, 1, 3, 8), -1, -IFF_ERR_UNSUPPORTED, 0},
-                      OpenCase{"HeaderCutShort", description(16, 1, 1, 8), 100, -IFF_ERR_WRITE, 1}),
+                      OpenCase{"HeaderCutShort", description(16, 1, 1, 8), 100, -IFF_ERR_WRITE, 1},
+                      // 8-bit plane lines that, rounded up to even, do not fit the 16-bit field.
+                      OpenCase{"Gray8LineOf65535", description(65535, 1, 1, 8), -1, -IFF_ERR_UNSUPPORTED, 0},
+                      OpenCase{"Palette8LineOf65536", description(65536, 1, 2, 8), -1, -IFF_ERR_UNSUPPORTED, 0},
+                      OpenCase{"RgbLineOf65535", description(65535, 1, 3, 8), -1, -IFF_ERR_UNSUPPORTED, 0},
+                      OpenCase{"RgbLineOf65536", description(65536, 1, 3, 8), -1, -IFF_ERR_UNSUPPORTED, 0}),
     [](const ::testing::TestParamInfo<OpenCase> &p) { return std::string(p.param.name); });
 
-TEST(WriteOpen, TakesTheWidestWindow) {
-    Written w(description(65536, 1, 3, 8));
+TEST(WriteOpen, TakesTheWidestEightBitLine) {
+    Written w(description(65534, 1, 3, 8));
     ASSERT_GT(w.handle, 0);
-    const Bytes line(3 * 65536, 0x42);
+    Bytes line(3 * 65534);
+    for (size_t i = 0; i < line.size(); ++i)
+        line[i] = uint8_t(i * 7 / 3);
     EXPECT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK);
     EXPECT_EQ(IFFClose(w.handle), IFF_OK);
-    EXPECT_EQ(le16(w.stream.data, 8), 65535u); // x max
+    EXPECT_EQ(le16(w.stream.data, 8), 65533u);  // x max
+    EXPECT_EQ(le16(w.stream.data, 66), 65534u); // bytes per line
+
+    test::MemoryStream in(w.stream.data);
+    IFFImageInfo info{};
+    const int32_t handle = IFFOpen(in.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
+    ASSERT_GT(handle, 0);
+    Bytes back(line.size());
+    EXPECT_EQ(IFFGetLine(handle, 1, back.data()), IFF_OK);
+    EXPECT_TRUE(back == line);
+    EXPECT_EQ(IFFClose(handle), IFF_OK);
 }
 
 // ---- Palette and header at close -------------------------------------------
@@ -491,6 +508,44 @@ INSTANTIATE_TEST_SUITE_P(Steps, ClosePaletteFailure,
                                            PaletteFailure{"Marker", 0, 0, IFF_ERR_WRITE},
                                            PaletteFailure{"Entries", 0, 100, IFF_ERR_WRITE}),
                          [](const ::testing::TestParamInfo<PaletteFailure> &p) { return std::string(p.param.name); });
+
+// A close whose palette step keeps failing can be ended: IFF_REQ_ABANDON makes
+// the next close write nothing more and release the stream and the handle.
+TEST(CloseAbandoned, EndsAHandleWhosePaletteStepKeepsFailing) {
+    struct Case {
+        const char *name;
+        IFFImageInfo info;
+        void (*break_stream)(test::MemoryStream &);
+        int32_t failure; // what every plain close returns
+    } cases[] = {
+        {"tail block never written", description(72, 1, 1, 8), [](test::MemoryStream &s) { s.write_budget = 0; },
+         IFF_ERR_WRITE},
+        {"stream never seeks", description(72, 1, 1, 8),
+         [](test::MemoryStream &s) { s.fail_seek_call = s.seeks + 1; }, IFF_ERR_SEEK},
+        {"colour image never given a palette", description(72, 1, 2, 4), [](test::MemoryStream &) {}, IFF_ERR_FORMAT},
+        {"healthy stream", description(72, 1, 0, 1), nullptr, IFF_OK},
+    };
+    for (const auto &c : cases) {
+        Written w(c.info);
+        ASSERT_GT(w.handle, 0) << c.name;
+        const Bytes line(72, 0x11);
+        ASSERT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK) << c.name;
+        if (c.break_stream) {
+            c.break_stream(w.stream);
+            for (int attempt = 0; attempt < 3; ++attempt)
+                EXPECT_EQ(IFFClose(w.handle), c.failure) << c.name;
+            EXPECT_TRUE(w.stream.is_open()) << c.name;
+        }
+        const size_t written = w.stream.data.size();
+        const size_t writes = w.stream.writes.size();
+        EXPECT_EQ(IFFControl(w.handle, IFF_REQ_ABANDON, 0, 0, nullptr), IFF_OK) << c.name;
+        EXPECT_EQ(IFFClose(w.handle), IFF_OK) << c.name;
+        EXPECT_FALSE(w.stream.is_open()) << c.name;
+        EXPECT_EQ(w.stream.writes.size(), writes) << c.name << ": nothing written after abandoning";
+        EXPECT_EQ(w.stream.data.size(), written) << c.name;
+        EXPECT_EQ(IFFClose(w.handle), IFF_ERR_HANDLE) << c.name;
+    }
+}
 
 struct ResolutionCase {
     const char *name;

@@ -68,7 +68,7 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
     const bool size_query = (request & kSizeQuery) != 0;
     request &= ~kSizeQuery;
     flags &= 0xFFFF;
-    const bool needs_data = request <= 2 || request == 7 || request == 10;
+    const bool needs_data = request <= 2 || request == 7 || request == 10 || request == IFF_REQ_LINE_STRIDE;
     if (needs_data && data == nullptr) return IFF_ERR_REQUEST;
     switch (request) {
     case 0: {
@@ -91,6 +91,14 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         store_u16(data, h.page_count);
         return IFF_OK;
     case 11: return select_page_request(h, flags, value);
+    case IFF_REQ_LINE_STRIDE: {
+        // 32 bits wide, and never below what one line takes in any sample
+        // layout, so a host sizes every line and every multi-line area from it.
+        const auto stride = uint32_t(h.line_stride > 0 ? h.line_stride : 0);
+        std::memcpy(data, &stride, sizeof stride);
+        return IFF_OK;
+    }
+    case IFF_REQ_ABANDON: h.abandoned = true; return IFF_OK;
     default: return IFF_ERR_UNSUPPORTED;
     }
 }

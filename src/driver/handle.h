@@ -31,6 +31,7 @@ struct IFFHandle {
     IFFStreamOps stream_ops{};
     IFFImageInfo *description = nullptr;
     uint32_t error = 0; // sticky status of the line writer and page selection
+    bool abandoned = false; // IFFClose releases without completing the file
 
     // Sample table and the layout it was built for.
     int32_t lut_depth = 0;

@@ -14,14 +14,17 @@ constexpr int32_t kSlots = kSlotsPerChunk * kChunks - 1;
 constexpr uint32_t kMaxGeneration = 0x7FFF;
 
 struct Slot {
-    IFFHandle *record;
+    IFFHandle *record; // nullptr while free or reserved
     uint32_t generation;
+    bool taken;
 };
 
 // Chunks are allocated as slots are needed and kept for the life of the
 // process, so a record's slot never moves while other threads look it up.
 Slot *chunks[kChunks];
 int32_t next_free_hint = 0;
+int32_t slots_taken = 0;
+int32_t slot_limit = kSlots;
 std::mutex table_lock;
 
 Slot *slot_at(int32_t index) {
@@ -31,8 +34,9 @@ Slot *slot_at(int32_t index) {
 
 } // namespace
 
-int32_t register_handle(IFFHandle *record) {
+int32_t reserve_handle() {
     std::lock_guard<std::mutex> guard(table_lock);
+    if (slots_taken >= slot_limit) return 0;
     for (int32_t tried = 0; tried < kSlots; ++tried) {
         const int32_t index = (next_free_hint + tried) % kSlots;
         Slot *slot = slot_at(index);
@@ -42,13 +46,22 @@ int32_t register_handle(IFFHandle *record) {
             chunks[index / kSlotsPerChunk] = chunk;
             slot = slot_at(index);
         }
-        if (slot->record != nullptr) continue;
+        if (slot->taken) continue;
         if (slot->generation == 0) slot->generation = 1;
-        slot->record = record;
+        slot->taken = true;
+        ++slots_taken;
         next_free_hint = (index + 1) % kSlots;
         return int32_t((slot->generation << 16) | uint32_t(index + 1));
     }
     return 0;
+}
+
+void bind_handle(int32_t value, IFFHandle *record) {
+    const int32_t index = (value & 0xFFFF) - 1;
+    if (value <= 0 || index < 0 || index >= kSlots) return;
+    std::lock_guard<std::mutex> guard(table_lock);
+    Slot *slot = slot_at(index);
+    if (slot != nullptr && slot->taken && slot->generation == (uint32_t(value) >> 16)) slot->record = record;
 }
 
 IFFHandle *find_handle(int32_t value) {
@@ -68,9 +81,16 @@ void unregister_handle(int32_t value) {
     if (index < 0 || index >= kSlots) return;
     std::lock_guard<std::mutex> guard(table_lock);
     Slot *slot = slot_at(index);
-    if (slot == nullptr || slot->generation != (uint32_t(value) >> 16)) return;
+    if (slot == nullptr || !slot->taken || slot->generation != (uint32_t(value) >> 16)) return;
     slot->record = nullptr;
+    slot->taken = false;
+    --slots_taken;
     slot->generation = slot->generation >= kMaxGeneration ? 1 : slot->generation + 1;
+}
+
+void limit_handles(int32_t limit) {
+    std::lock_guard<std::mutex> guard(table_lock);
+    slot_limit = limit > 0 && limit < kSlots ? limit : kSlots;
 }
 
 } // namespace iff

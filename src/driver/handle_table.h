@@ -10,15 +10,24 @@
 
 namespace iff {
 
-// Enters record into a free slot; returns its positive handle value, or 0
-// when no slot can be had (the table is full or cannot grow).
-int32_t register_handle(IFFHandle *record);
+// Takes a free slot for a record still being opened; returns its positive
+// handle value, or 0 when no slot can be had (the table is full or cannot
+// grow). Lookups of the value fail until bind_handle gives it its record.
+// Taken before an open touches the stream, so that a full table never costs
+// the host a file.
+int32_t reserve_handle();
+
+// Makes a reserved value name record.
+void bind_handle(int32_t value, IFFHandle *record);
 
 // The live record a value names, or nullptr for a value that is zero or below,
 // never issued, or closed.
 IFFHandle *find_handle(int32_t value);
 
-// Frees the slot of a live value; later lookups of the value fail.
+// Frees the slot of a live or reserved value; later lookups of the value fail.
 void unregister_handle(int32_t value);
+
+// Test hook: at most `limit` slots taken at once (0: the table's own size).
+void limit_handles(int32_t limit);
 
 } // namespace iff

@@ -68,8 +68,15 @@ int32_t open_for_reading(IFFHandle &h, const void *source) {
 
 int32_t open_image(const void *source, uint32_t mode, IFFImageInfo *info) {
     if (info == nullptr) return -IFF_ERR_REQUEST;
+    // The handle value and every buffer are had before the stream is opened,
+    // so an open that fails for want of either creates or truncates nothing.
+    const int32_t value = reserve_handle();
+    if (value <= 0) return -IFF_ERR_MEMORY;
     void *block = heap_alloc(sizeof(IFFHandle));
-    if (block == nullptr) return -IFF_ERR_MEMORY;
+    if (block == nullptr) {
+        unregister_handle(value);
+        return -IFF_ERR_MEMORY;
+    }
     IFFHandle *h = new (block) IFFHandle();
 
     const uint32_t open_mode = mode & ~uint32_t(IFF_MODE_STREAMS) & 0x7FFF;
@@ -89,10 +96,10 @@ int32_t open_image(const void *source, uint32_t mode, IFFImageInfo *info) {
     }
     if (status == IFF_OK) {
         fix_line_stride(*h);
-        const int32_t value = register_handle(h);
-        if (value > 0) return value;
-        status = IFF_ERR_MEMORY;
+        bind_handle(value, h);
+        return value;
     }
+    unregister_handle(value);
     discard(h);
     return -status;
 }
@@ -101,9 +108,10 @@ int32_t close_image(int32_t value) {
     IFFHandle *h = find_handle(value);
     if (h == nullptr) return IFF_ERR_HANDLE;
     int32_t status = IFF_OK;
-    if (h->mode == IFF_MODE_WRITE) {
+    if (h->mode == IFF_MODE_WRITE && !h->abandoned) {
         // A failed palette step keeps the handle, so the host can hand over
-        // a palette and close again.
+        // a palette and close again; a host that gives up on the file ends
+        // the handle with IFF_REQ_ABANDON and another close.
         if (int32_t palette_status = palette_at_close(*h)) return palette_status;
         if (stream_seek(*h, 0, kFromStart) < 0)
             status = IFF_ERR_SEEK;

@@ -145,6 +145,10 @@ int32_t write_setup(IFFHandle &h, const IFFImageInfo &info) {
     h.palette_info = info.color_class == 1 ? 2 : 1;
     if (info.kind > 8) return IFF_ERR_HANDLE;
     if (info.kind > 2) return IFF_ERR_UNSUPPORTED;
+    // The header holds a plane's line length in 16 bits: an 8-bit line of
+    // 65535 or 65536 pixels, rounded up to even, does not fit, and a file
+    // that cannot say how long its lines are is not written.
+    if (h.bytes_per_line > 0xFFFF) return IFF_ERR_UNSUPPORTED;
 
     const int32_t depth = depth_of(h);
     h.color_class = depth == 1 ? 0 : depth == 24 ? 3 : h.palette_info == 2 ? 1 : 2;
@@ -156,6 +160,19 @@ int32_t write_open_header(IFFHandle &h, uint32_t open_mode, const void *source) 
         h.error = IFF_ERR_UNSUPPORTED;
         return IFF_ERR_UNSUPPORTED;
     }
+    // The buffers come first: once the stream is created or truncated, only
+    // the stream itself can fail the open. The encoder needs at most two bytes
+    // per line byte; both are sized for that from the layout, whatever the width.
+    const size_t line_bytes = (size_t(h.width) + 1) * h.planes + 1;
+    h.line_buffer = static_cast<uint8_t *>(heap_alloc_zeroed(line_bytes));
+    if (h.line_buffer == nullptr) return IFF_ERR_MEMORY;
+    h.encode_capacity = int32_t(4 * line_bytes);
+    h.encode_buffer = static_cast<uint8_t *>(heap_alloc(size_t(h.encode_capacity)));
+    if (h.encode_buffer == nullptr) {
+        release_line_buffers(h);
+        return IFF_ERR_MEMORY;
+    }
+
     h.stream = h.stream_ops.open(source, kOpenCreate, kOpenPermission);
     if (h.stream < 0) return IFF_ERR_OPEN;
 
@@ -178,18 +195,6 @@ int32_t write_open_header(IFFHandle &h, uint32_t open_mode, const void *source) 
     h.scan_bytes = int32_t(h.planes) * h.bytes_per_line;
 
     if (stream_write(h, hd, kHeaderSize) != kHeaderSize) return IFF_ERR_WRITE;
-
-    // The encoder needs at most two bytes per line byte; the buffers are sized
-    // for that from the layout, whatever the width.
-    const size_t line_bytes = (size_t(h.width) + 1) * h.planes + 1;
-    h.line_buffer = static_cast<uint8_t *>(heap_alloc_zeroed(line_bytes));
-    if (h.line_buffer == nullptr) return IFF_ERR_MEMORY;
-    h.encode_capacity = int32_t(4 * line_bytes);
-    h.encode_buffer = static_cast<uint8_t *>(heap_alloc(size_t(h.encode_capacity)));
-    if (h.encode_buffer == nullptr) {
-        release_line_buffers(h);
-        return IFF_ERR_MEMORY;
-    }
     return IFF_OK;
 }
 
