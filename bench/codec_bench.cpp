@@ -20,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr int32_t kWidth = 2000;
 constexpr int32_t kHeight = 2000;
 
-enum Kind { kGray8, kRgb24, kBilevel, kKinds };
+enum Kind { kGray8, kRgb24, kBilevel, kFlat8, kKinds };
 
 [[noreturn]] void fail(const char *what, int32_t status) {
     std::fprintf(stderr, "benchmark set-up failed: %s (%d)\n", what, status);
@@ -85,6 +85,7 @@ const Fixture &fixture(Kind kind) {
         return *fixtures[kind];
     auto *f = new Fixture{kind == kGray8   ? bench::shaded_gray(kWidth, kHeight)
                           : kind == kRgb24 ? bench::shaded_rgb(kWidth, kHeight)
+                          : kind == kFlat8 ? bench::flat_gray(kWidth, kHeight)
                                            : bench::text_page(kWidth, kHeight),
                           {},
                           {}};
@@ -187,6 +188,7 @@ const bool kFilesRegistered = [] {
 
 BENCHMARK_CAPTURE(Decode, gray8_few_runs, kGray8, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, rgb24, kRgb24, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Decode, flat8_runs, kFlat8, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, bilevel_text_byte_per_pixel, kBilevel, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, bilevel_text_packed, kBilevel, IFF_PIXELS_PACKED)->Unit(benchmark::kMillisecond);
 
