@@ -22,9 +22,11 @@
 extern "C" {
 #endif
 
-/* Calling conventions: entry points are __stdcall and stream callbacks
- * __cdecl on 32-bit Windows, so a host can pass the C runtime's own
- * low-level file functions as callbacks. Elsewhere both are empty. */
+/* Calling conventions: on 32-bit Windows a host calls the six entry points as
+ * __stdcall functions (IFF_CALL: every argument and result 32 bits, the callee
+ * removes the arguments) and supplies its stream callbacks as __cdecl
+ * functions (IFF_CALLBACK, the C default, as the C runtime's _close, _read,
+ * _write and _lseek are). Elsewhere both are the platform's C convention. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define IFF_CALL __stdcall
 #define IFF_CALLBACK __cdecl
@@ -33,12 +35,10 @@ extern "C" {
 #define IFF_CALLBACK
 #endif
 
+/* iffpcx.dll's export table (names and ordinals 2 to 7) comes from its
+ * module definition, so the declarations carry no export attribute there. */
 #if defined(_WIN32)
-#if defined(IFFPCX_BUILDING)
-#define IFF_API __declspec(dllexport)
-#else
 #define IFF_API
-#endif
 #elif defined(__GNUC__)
 #define IFF_API __attribute__((visibility("default")))
 #else

@@ -1,8 +1,7 @@
 #include "driver/handle_table.h"
 
-#include <mutex>
-
 #include "platform/heap.h"
+#include "platform/process_lock.h"
 
 namespace iff {
 namespace {
@@ -25,7 +24,6 @@ Slot *chunks[kChunks];
 int32_t next_free_hint = 0;
 int32_t slots_taken = 0;
 int32_t slot_limit = kSlots;
-std::mutex table_lock;
 
 Slot *slot_at(int32_t index) {
     Slot *chunk = chunks[index / kSlotsPerChunk];
@@ -35,7 +33,7 @@ Slot *slot_at(int32_t index) {
 } // namespace
 
 int32_t reserve_handle() {
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     if (slots_taken >= slot_limit) return 0;
     for (int32_t tried = 0; tried < kSlots; ++tried) {
         const int32_t index = (next_free_hint + tried) % kSlots;
@@ -59,7 +57,7 @@ int32_t reserve_handle() {
 void bind_handle(int32_t value, IFFHandle *record) {
     const int32_t index = (value & 0xFFFF) - 1;
     if (value <= 0 || index < 0 || index >= kSlots) return;
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     Slot *slot = slot_at(index);
     if (slot != nullptr && slot->taken && slot->generation == (uint32_t(value) >> 16)) slot->record = record;
 }
@@ -69,7 +67,7 @@ IFFHandle *find_handle(int32_t value) {
     const int32_t index = (value & 0xFFFF) - 1;
     const uint32_t generation = uint32_t(value) >> 16;
     if (index < 0 || index >= kSlots) return nullptr;
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     Slot *slot = slot_at(index);
     if (slot == nullptr || slot->record == nullptr || slot->generation != generation) return nullptr;
     return slot->record;
@@ -79,7 +77,7 @@ void unregister_handle(int32_t value) {
     if (value <= 0) return;
     const int32_t index = (value & 0xFFFF) - 1;
     if (index < 0 || index >= kSlots) return;
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     Slot *slot = slot_at(index);
     if (slot == nullptr || !slot->taken || slot->generation != (uint32_t(value) >> 16)) return;
     slot->record = nullptr;
@@ -89,7 +87,7 @@ void unregister_handle(int32_t value) {
 }
 
 void limit_handles(int32_t limit) {
-    std::lock_guard<std::mutex> guard(table_lock);
+    ProcessLockGuard guard;
     slot_limit = limit > 0 && limit < kSlots ? limit : kSlots;
 }
 

@@ -1,8 +1,9 @@
 #include "platform/heap.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/system_heap.h"
 
 namespace iff {
 namespace {
@@ -25,7 +26,7 @@ bool injected_failure() {
 
 void *heap_alloc(size_t size) {
     if (injected_failure()) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
+    return system_alloc(size == 0 ? 1 : size);
 }
 
 void *heap_alloc_zeroed(size_t size) {
@@ -34,7 +35,7 @@ void *heap_alloc_zeroed(size_t size) {
     return block;
 }
 
-void heap_free(void *block) { std::free(block); }
+void heap_free(void *block) { system_free(block); }
 
 uint64_t heap_fail_after(uint64_t allocations, bool sticky) {
     fail_sticky.store(sticky);
