@@ -308,7 +308,10 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
                         : image.kind == PageKind::Gray  ? palette[index].r
                                                         : static_cast<uint8_t>(index);
     }
-    const bool translate = !packed && image.kind != PageKind::Rgb;
+    // Palette pages whose palette holds every value the depth allows need no
+    // pass: their rows are the indices as the library delivers them.
+    const bool every_index_known = image.kind == PageKind::Indexed && palette.size() >= (size_t{1} << depth);
+    const bool translate = !packed && image.kind != PageKind::Rgb && !every_index_known;
     const uint8_t pad_mask = static_cast<uint8_t>(0xFF00 >> (image.width % 8 == 0 ? 8 : image.width % 8));
 
     image.packed_bilevel = packed;
