@@ -1,5 +1,6 @@
 #include "encode_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tool_error.h"
@@ -34,44 +35,60 @@ ColourSummary summarise(const RgbImage &image) {
     constexpr uint32_t kCached = 1u << 24;
     std::vector<uint32_t> cache_keys(kCacheSlots, 0);
     std::vector<uint8_t> cache_numbers(kCacheSlots, 0);
+    // Locals, which the byte stores below cannot alias.
+    uint32_t *keys = cache_keys.data();
+    uint8_t *cached = cache_numbers.data();
+    bool gray = true;
+    bool black_and_white = true;
     const size_t pixels = image.rgb.size() / 3;
     const uint8_t *rgb = image.rgb.data();
-    summary.numbers.reserve(pixels); // pages are touched only as pixels are numbered
+    // The numbers grow a block at a time, so an image that turns out to have
+    // many colours touches little of their room.
+    constexpr size_t kBlock = 65536;
+    summary.numbers.reserve(pixels);
     size_t i = 0;
-    for (; i < pixels; ++i, rgb += 3) {
-        if (summary.gray) {
-            const bool is_gray = rgb[0] == rgb[1] && rgb[1] == rgb[2];
-            summary.gray = is_gray;
-            summary.black_and_white = summary.black_and_white && is_gray && (rgb[0] == 0 || rgb[0] == 255);
-        }
-        uint32_t key = 0;
-        if (i + 1 < pixels) {
-            std::memcpy(&key, rgb, 4); // the next pixel's first byte is masked off
-            key &= 0xFFFFFF;
-        } else {
-            key = static_cast<uint32_t>(rgb[0]) | static_cast<uint32_t>(rgb[1]) << 8 |
-                  static_cast<uint32_t>(rgb[2]) << 16;
-        }
-        const size_t slot = (key * 0x9E3779B1u) >> 20;
-        if (cache_keys[slot] == (key | kCached)) {
-            summary.numbers.push_back(cache_numbers[slot]);
-            continue;
-        }
-        const uint32_t colour = pack_rgb(rgb);
-        int32_t number = seen.find(colour);
-        if (number < 0) {
-            number = static_cast<int32_t>(summary.colours.size());
-            summary.colours.push_back(Rgb{rgb[0], rgb[1], rgb[2]});
-            if (summary.more_than_256()) {
-                break;
+    bool many = false;
+    while (i < pixels && !many) {
+        const size_t block_end = std::min(pixels, i + kBlock);
+        summary.numbers.resize(block_end);
+        uint8_t *numbers = summary.numbers.data();
+        for (; i < block_end; ++i, rgb += 3) {
+            if (gray) {
+                gray = rgb[0] == rgb[1] && rgb[1] == rgb[2];
+                black_and_white = black_and_white && gray && (rgb[0] == 0 || rgb[0] == 255);
             }
-            seen.add(colour, static_cast<uint16_t>(number));
+            uint32_t key = 0;
+            if (i + 1 < pixels) {
+                std::memcpy(&key, rgb, 4); // the next pixel's first byte is masked off
+                key &= 0xFFFFFF;
+            } else {
+                key = static_cast<uint32_t>(rgb[0]) | static_cast<uint32_t>(rgb[1]) << 8 |
+                      static_cast<uint32_t>(rgb[2]) << 16;
+            }
+            const size_t slot = (key * 0x9E3779B1u) >> 20;
+            if (keys[slot] == (key | kCached)) {
+                numbers[i] = cached[slot];
+                continue;
+            }
+            const uint32_t colour = pack_rgb(rgb);
+            int32_t number = seen.find(colour);
+            if (number < 0) {
+                number = static_cast<int32_t>(summary.colours.size());
+                summary.colours.push_back(Rgb{rgb[0], rgb[1], rgb[2]});
+                if (summary.more_than_256()) {
+                    many = true;
+                    break;
+                }
+                seen.add(colour, static_cast<uint16_t>(number));
+            }
+            keys[slot] = key | kCached;
+            cached[slot] = static_cast<uint8_t>(number);
+            numbers[i] = static_cast<uint8_t>(number);
         }
-        cache_keys[slot] = key | kCached;
-        cache_numbers[slot] = static_cast<uint8_t>(number);
-        summary.numbers.push_back(static_cast<uint8_t>(number));
     }
-    if (summary.more_than_256()) {
+    summary.gray = gray;
+    summary.black_and_white = black_and_white;
+    if (many) {
         summary.numbers = std::vector<uint8_t>();
         summarise_grays(rgb + 3, pixels - i - 1, summary); // nothing else left to learn
     }
