@@ -71,14 +71,21 @@ enum {
 
 /* ---- Sample layouts (IFFControl request IFF_REQ_PIXEL_FORMAT) ------------ */
 enum {
-    IFF_PIXELS_PACKED = 0,  /* the file's bytes, samples packed as in the file */
-    IFF_PIXELS_INDEX = 1,   /* one byte per sample: the value (palette index) */
-    IFF_PIXELS_LEFT = 2,    /* one byte per sample: the value in its top bits */
-    IFF_PIXELS_SCALED = 3,  /* one byte per sample: the value scaled to 0..255 (default) */
-    IFF_PIXELS_INVERT = 4096 /* added to a layout: complement the samples on reading */
+    IFF_PIXELS_PACKED = 0,      /* the file's bytes, samples packed as in the file */
+    IFF_PIXELS_INDEX = 1,       /* one byte per sample: the value (palette index) */
+    IFF_PIXELS_LEFT = 2,        /* one byte per sample: the value in its top bits */
+    IFF_PIXELS_SCALED = 3,      /* one byte per sample: the value scaled to 0..255 (default) */
+    IFF_PIXELS_INTERLEAVED = 4, /* reading 8-bit lines of 3 or 4 planes: R, G, B (, A) a pixel */
+    IFF_PIXELS_INVERT = 4096    /* added to a layout: complement the samples on reading */
 };
 /* Reading takes a layout value as follows: 4096 or more sets the inverted
- * polarity and 4096 is taken off once; what is left, if not 0..3, counts as 3.
+ * polarity and 4096 is taken off once; what is left, if not 0..4, counts as 3.
+ * 4 delivers every plane of a line of 8-bit samples in 4 planes, one byte of
+ * each plane per pixel in plane order (red, green, blue, alpha): 4 * width
+ * bytes, never complemented, like 24-bit lines, which come red, green, blue
+ * in every layout. Other layouts deliver plane 0 of such lines, width bytes a
+ * line apart; choosing 4 makes the line stride 4 * width, so ask for the stride
+ * after choosing the layout. Every other line reads 4 as 3.
  * Writing ignores the polarity: 0 is packed, exactly 1 takes each sample from
  * the low bits of its byte, every other value from the top bits.
  *
@@ -149,7 +156,8 @@ IFF_API int32_t IFF_CALL IFFClose(int32_t handle);
 
 /* Decodes count lines into lines, each in the current sample layout. Line k
  * starts k * stride bytes after lines, where stride is what IFF_REQ_LINE_STRIDE
- * answers (fixed at open and at page selection), so the area must hold
+ * answers (fixed at open and at page selection; for 32-bit pages by the
+ * sample layout too, see IFF_PIXELS_INTERLEAVED), so the area must hold
  * count * stride bytes. One line never takes more than stride bytes, in any
  * sample layout; it may take fewer (IFF_REQ_LINE_SIZE gives the exact count,
  * but answers 0 for a line over 65535 bytes, so it cannot size a buffer). */

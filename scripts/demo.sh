@@ -22,5 +22,5 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j2 --target pcxtool
 
 mkdir -p out
-build/release/tools/pcxtool decode samples/sample.dcx out/page-%d.png
+build/release/tools/pcxtool decode -v samples/sample.dcx out/page-%d.png
 build/release/tools/pcxtool info samples/sample.dcx

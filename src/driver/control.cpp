@@ -84,7 +84,11 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         return IFF_OK;
     }
     case 2: return palette_request(h, size_query, data);
-    case 3: h.pixel_format = int16_t(uint16_t(flags)); return IFF_OK;
+    case 3:
+        h.pixel_format = int16_t(uint16_t(flags));
+        // The interleaved layout widens the lines of 32-bit pages.
+        if (h.mode != IFF_MODE_WRITE && h.width > 0) fix_line_stride(h);
+        return IFF_OK;
     case 7: return resolution_request(h, flags, data);
     case 10:
         if (h.mode != IFF_MODE_READ || flags == 1) return IFF_ERR_REQUEST;
@@ -92,8 +96,9 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         return IFF_OK;
     case 11: return select_page_request(h, flags, value);
     case IFF_REQ_LINE_STRIDE: {
-        // 32 bits wide, and never below what one line takes in any sample
-        // layout, so a host sizes every line and every multi-line area from it.
+        // 32 bits wide, and never below what one line takes in the current
+        // sample layout, so a host sizes every line and every multi-line area
+        // from it.
         const auto stride = uint32_t(h.line_stride > 0 ? h.line_stride : 0);
         std::memcpy(data, &stride, sizeof stride);
         return IFF_OK;

@@ -2,6 +2,7 @@
 
 #include "pcx/header.h"
 #include "pcx/stream_io.h"
+#include "pixels/sample_layout.h"
 
 namespace iff {
 namespace {
@@ -66,6 +67,13 @@ int32_t select_page(IFFHandle &h, int32_t index) {
 }
 
 void fix_line_stride(IFFHandle &h) {
+    // Lines of 8 bits in 4 planes take 4 bytes a pixel in the interleaved
+    // layout; the defined layouts deliver plane 0 alone, 1 byte a pixel, and
+    // keep the stride of their colour class.
+    if (h.mode != IFF_MODE_WRITE && h.bits_per_pixel == 8 && h.planes == 4 && interleaves_planes(h.pixel_format)) {
+        h.line_stride = 4 * h.width;
+        return;
+    }
     switch (h.color_class) {
     case 0: h.line_stride = h.width; break;
     case 3: h.line_stride = 3 * h.width; break;

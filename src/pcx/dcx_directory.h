@@ -18,7 +18,7 @@ int32_t dcx_open(IFFHandle &h);
 int32_t select_page(IFFHandle &h, int32_t index);
 
 // The stride by which the host's pointer advances per line, from the
-// handle's colour class.
+// handle's colour class: never below what one line takes in any layout.
 void fix_line_stride(IFFHandle &h);
 
 } // namespace iff

@@ -2,6 +2,7 @@
 
 #include "pcx/header.h"
 #include "pcx/rle_decoder.h"
+#include "pcx/stored_lines.h"
 #include "pcx/stream_io.h"
 #include "pixels/planes.h"
 
@@ -26,13 +27,17 @@ int32_t rewind_page(IFFHandle &h) {
     return IFF_OK;
 }
 
+// The page's next scan line into line_buffer, stored or run-length coded as
+// its header says: 0, or 1 when the stream ended first.
+int32_t next_line(IFFHandle &h) { return page_lines_stored(h) ? read_stored_line(h) : decode_line(h); }
+
 } // namespace
 
 int32_t get_lines(IFFHandle &h, uint32_t count, uint8_t *destination) {
     if (!can_decode(h)) return IFF_ERR_REQUEST;
     if (count > 0 && destination == nullptr) return IFF_ERR_REQUEST;
     for (uint32_t i = 0; i < count; ++i) {
-        if (decode_line(h) != 0) return IFF_ERR_LINE;
+        if (next_line(h) != 0) return IFF_ERR_LINE;
         h.current_line = int32_t(uint32_t(h.current_line) + 1); // wraps, never overflows
         merge_line(h, destination);
         destination += h.line_stride;
@@ -48,7 +53,7 @@ int32_t seek_line(IFFHandle &h, int32_t target) {
         if (int32_t status = rewind_page(h)) return status;
     }
     while (h.current_line < target) {
-        if (decode_line(h) != 0) return IFF_ERR_LINE;
+        if (next_line(h) != 0) return IFF_ERR_LINE;
         h.current_line = int32_t(uint32_t(h.current_line) + 1); // wraps, never overflows
     }
     return IFF_OK;

@@ -73,8 +73,8 @@ PlaneReads plane_reads(const IFFHandle &h) {
     if (h.bits_per_pixel == 1) {
         used = std::min(planes, kMaxBitPlanes);
         span = (w + 7) / 8;
-    } else if (h.bits_per_pixel == 8 && planes == 3) {
-        used = 3;
+    } else if (h.bits_per_pixel == 8 && (planes == 3 || planes == 4)) {
+        used = planes; // a 4-plane line reads all four in the interleaved layout
         span = w;
     } else {
         used = std::min(planes, 1);
@@ -185,6 +185,25 @@ __attribute__((target("ssse3"))) int32_t deinterleave_rgb_blocks(uint8_t *red, u
 }
 #endif
 
+void interleave_rgba(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
+    const uint8_t *red = source;
+    const uint8_t *green = source + stride;
+    const uint8_t *blue = source + 2 * stride;
+    const uint8_t *alpha = source + 3 * stride;
+    for (int32_t x = 0; x < width; ++x, destination += 4) {
+        destination[0] = red[x];
+        destination[1] = green[x];
+        destination[2] = blue[x];
+        destination[3] = alpha[x];
+    }
+}
+
+// Lines whose planes the interleaved layout delivers in full: 8 bits in 4
+// planes (3 planes are interleaved in every layout).
+bool delivers_rgba(const IFFHandle &h) {
+    return h.bits_per_pixel == 8 && h.planes == 4 && interleaves_planes(h.pixel_format);
+}
+
 void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
                       int32_t width) {
 #ifdef IFF_SHUFFLE_INTERLEAVE
@@ -265,6 +284,8 @@ void merge_line(IFFHandle &h, uint8_t *destination) {
         merge_bit_planes(source, int32_t(stride), h.planes, width, h.pixel_format, destination);
     } else if (h.bits_per_pixel == 8 && h.planes == 3) {
         interleave_rgb(destination, source, stride, width); // the same in every layout
+    } else if (delivers_rgba(h)) {
+        interleave_rgba(destination, source, stride, width);
     } else if (reads.planes_used == 0) {
         std::memset(destination, 0, size_t(host_line_bytes(h))); // no plane to read
     } else {
@@ -282,6 +303,7 @@ int64_t host_line_bytes(const IFFHandle &h) {
         return (std::min<int64_t>(h.planes, kMaxBitPlanes) * width + 7) / 8;
     }
     if (h.bits_per_pixel == 8 && h.planes == 3) return 3 * width;
+    if (delivers_rgba(h)) return 4 * width;
     return sample_host_bytes(width, h.bits_per_pixel, h.pixel_format);
 }
 

@@ -22,6 +22,15 @@ inline SampleLayout read_layout(int32_t pixel_format) {
     return {mode, inverted};
 }
 
+// The layout value that asks for every plane of a 3- or 4-plane line of 8-bit
+// samples, one byte of each per pixel; any other line reads it as mode 3.
+constexpr int32_t kInterleavedMode = 4;
+
+// True when pixel_format, polarity flag taken off, is the interleaved layout.
+inline bool interleaves_planes(int32_t pixel_format) {
+    return (pixel_format >= kPolarityFlag ? pixel_format - kPolarityFlag : pixel_format) == kInterleavedMode;
+}
+
 // The host sees and hands over palettes in the expanded form of 256 entries
 // for modes 2 and 3, and as n entries for modes 0 and 1.
 inline bool palette_is_expanded(int32_t pixel_format) {

@@ -81,13 +81,12 @@ TEST(PackUnpack, UnpackThenPackKeepsEveryPage) {
 // of the pages before the first failure, in page order, then that failure.
 TEST(DecodeDcx, ReportsPagesInOrderWhateverThreadDecodedThem) {
     TempDir dir;
-    std::vector<uint8_t> unsupported = read_bytes(corpus("np_bilevel.pcx"));
-    unsupported[3] = 5; // 5 bits per pixel
+    std::vector<uint8_t> cut = read_bytes(corpus("np_bilevel.pcx"));
+    cut.resize(cut.size() / 2); // the last page: its data end early
     std::vector<uint8_t> no_block = read_bytes(corpus("im_palette8.pcx"));
     no_block.resize(no_block.size() - 769); // the 256-colour block cut off
-    const std::vector<std::vector<uint8_t>> pages = {read_bytes(corpus("np_bilevel.pcx")), no_block,
-                                                     read_bytes(corpus("np_24bit.pcx")), unsupported, no_block,
-                                                     unsupported};
+    const std::vector<std::vector<uint8_t>> pages = {read_bytes(corpus("np_bilevel.pcx")), no_block, no_block,
+                                                     read_bytes(corpus("np_24bit.pcx")), cut};
     std::vector<uint8_t> dcx = {0xB1, 0x68, 0xDE, 0x3A};
     uint32_t offset = static_cast<uint32_t>(4 * (pages.size() + 2));
     auto put_u32 = [&dcx](uint32_t v) {
@@ -101,14 +100,17 @@ TEST(DecodeDcx, ReportsPagesInOrderWhateverThreadDecodedThem) {
     for (const auto &page : pages) dcx.insert(dcx.end(), page.begin(), page.end());
     write_bytes(dir / "mixed.dcx", dcx);
 
+    // Pages 1 and 2 warn on different threads; page 4 fails last.
     const RunResult failed = run_pcxtool({"decode", dir / "mixed.dcx", dir / "page-%d.ppm"});
     EXPECT_EQ(failed.exit_code, 1);
     const std::string file = dir / "mixed.dcx";
-    EXPECT_EQ(failed.err, "pcxtool: warning: " + file +
-                              ": page 1: has no 256-colour palette block; its colours may be wrong\n"
-                              "pcxtool: decode: " + file + ": page 3: pcxtool does not convert pages of 1 planes of 5 bits\n");
+    const std::string warning = ": has no 256-colour palette block; its colours may be wrong\n";
+    const std::string warnings = "pcxtool: warning: " + file + ": page 1" + warning + "pcxtool: warning: " + file +
+                                 ": page 2" + warning;
+    EXPECT_EQ(failed.err.substr(0, warnings.size()), warnings);
+    EXPECT_NE(failed.err.find(file + ": page 4: decoding line"), std::string::npos) << failed.err;
     EXPECT_FALSE(fs::exists(dir / "page-0.ppm"));
-    EXPECT_FALSE(fs::exists(dir / "page-2.ppm"));
+    EXPECT_FALSE(fs::exists(dir / "page-3.ppm"));
 
     // The pages that decode come out as each does alone.
     const RunResult all = run_pcxtool({"decode", corpus("np_pages.dcx"), dir / "all-%d.ppm"});

@@ -1,15 +1,18 @@
 #include "tool_harness.h"
 
+#include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <png.h>
-#include <cctype>
 #include <set>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,15 +27,25 @@ std::string slurp(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// In a sanitizer build a report ends the process with status 1, which must
+// not pass for the status of bad input.
+void check_for_sanitizer_reports(const RunResult &result) {
+    for (const char *report : {"Sanitizer", "runtime error:"}) {
+        if (result.err.find(report) != std::string::npos) {
+            ADD_FAILURE() << "pcxtool reported a memory or undefined-behaviour fault:\n" << result.err;
+        }
+    }
+}
+
 } // namespace
 
-RunResult run_program(const std::vector<std::string> &argv) {
+RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_path) {
     TempDir capture;
     const std::string out_path = capture / "stdout";
     const std::string err_path = capture / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<char *> args;
@@ -41,6 +54,7 @@ RunResult run_program(const std::vector<std::string> &argv) {
     }
     args.push_back(nullptr);
     pid_t pid = 0;
+    const auto started = std::chrono::steady_clock::now();
     const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     RunResult result;
@@ -49,7 +63,10 @@ RunResult run_program(const std::vector<std::string> &argv) {
         return result;
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.max_rss_kb = usage.ru_maxrss;
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = slurp(out_path);
     result.err = slurp(err_path);
@@ -60,14 +77,46 @@ RunResult run_pcxtool(const std::vector<std::string> &args) {
     std::vector<std::string> argv{PCXTOOL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result = run_program(argv);
-    // In a sanitizer build a report ends the process with status 1, which
-    // must not pass for the status of bad input.
-    for (const char *report : {"Sanitizer", "runtime error:"}) {
-        if (result.err.find(report) != std::string::npos) {
-            ADD_FAILURE() << "pcxtool reported a memory or undefined-behaviour fault:\n" << result.err;
-        }
-    }
+    check_for_sanitizer_reports(result);
     return result;
+}
+
+RunResult run_shell(const std::string &script) {
+    RunResult result = run_program({"/bin/sh", "-c", script, "sh", PCXTOOL_PATH});
+    check_for_sanitizer_reports(result);
+    return result;
+}
+
+int start_pcxtool(const std::vector<std::string> &args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd < 3; ++fd) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&signals, signal_number);
+    }
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> argv{PCXTOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> pointers;
+    for (const std::string &arg : argv) {
+        pointers.push_back(const_cast<char *>(arg.c_str()));
+    }
+    pointers.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, pointers[0], &actions, &attributes, pointers.data(), environ) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
 }
 
 bool program_exists(const std::string &name) {
@@ -286,15 +335,18 @@ std::vector<std::map<std::string, long>> info_pages(const std::string &json) {
         std::map<std::string, long> page;
         for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q)) {
             const size_t close = text.find('"', q + 1);
-            if (close == std::string::npos) break;
+            if (close == std::string::npos)
+                break;
             const std::string name = text.substr(q + 1, close - q - 1);
             size_t value = close + 1;
             if (text.compare(value, 2, ": ") == 0) {
                 value += 2;
                 size_t digits = value + (value < text.size() && text[value] == '-' ? 1 : 0);
                 const size_t first_digit = digits;
-                while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
-                if (digits > first_digit) page[name] = std::stol(text.substr(value, digits - value));
+                while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
+                    ++digits;
+                if (digits > first_digit)
+                    page[name] = std::stol(text.substr(value, digits - value));
             }
             q = close + 1;
         }

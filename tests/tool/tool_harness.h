@@ -16,13 +16,23 @@ struct RunResult {
     int exit_code = -1;
     std::string out;
     std::string err;
+    long max_rss_kb = 0; // the largest resident size the process reached
+    double seconds = 0;  // wall-clock time
 };
 
 // Runs pcxtool with `args`; stdout and stderr are captured whole.
 RunResult run_pcxtool(const std::vector<std::string> &args);
 
-// Runs any program found on PATH, the same way.
-RunResult run_program(const std::vector<std::string> &argv);
+// Runs any program found on PATH, the same way, with standard input from
+// `stdin_path`.
+RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_path = "/dev/null");
+
+// Runs a /bin/sh script in which "$1" is pcxtool, checked like run_pcxtool.
+RunResult run_shell(const std::string &script);
+
+// Starts pcxtool without waiting, its output and messages discarded and
+// SIGINT, SIGTERM and SIGHUP at their defaults; returns its process id.
+int start_pcxtool(const std::vector<std::string> &args);
 bool program_exists(const std::string &name);
 
 // A fresh folder, removed with everything in it at the end of the test.

@@ -1,10 +1,15 @@
 #include "command_line.h"
 
 #include <cctype>
+#include <cstdio>
 
+#include "pixel_limit.h"
 #include "tool_error.h"
 
 namespace pcxtool {
+
+const OptionDef kVerbose = {"-v", false};
+const OptionDef kVerboseLong = {"--verbose", false};
 
 ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<OptionDef> &known) {
     ParsedArgs parsed;
@@ -54,20 +59,37 @@ ParsedArgs parse_args(const std::vector<std::string> &args, const std::vector<Op
     return parsed;
 }
 
-int32_t parse_integer(const std::string &text, int32_t min, int32_t max, const std::string &option) {
-    int64_t value = 0;
-    bool valid = !text.empty() && text.size() <= 10;
+uint64_t parse_count(const std::string &text, uint64_t min, uint64_t max, const std::string &option) {
+    uint64_t value = 0;
+    bool valid = !text.empty() && text.size() <= 19;
     for (char c : text) {
         valid = valid && std::isdigit(static_cast<unsigned char>(c));
         if (valid) {
-            value = value * 10 + (c - '0');
+            value = value * 10 + static_cast<uint64_t>(c - '0');
         }
     }
     if (!valid || value < min || value > max) {
         throw usage_error(option + " takes a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
                           ", not '" + text + "'");
     }
-    return static_cast<int32_t>(value);
+    return value;
+}
+
+int32_t parse_integer(const std::string &text, int32_t min, int32_t max, const std::string &option) {
+    return static_cast<int32_t>(parse_count(text, static_cast<uint64_t>(min), static_cast<uint64_t>(max), option));
+}
+
+uint64_t max_pixels_option(const ParsedArgs &parsed) {
+    if (!parsed.has("--max-pixels")) {
+        return kDefaultMaxPixels;
+    }
+    return parse_count(parsed.options.at("--max-pixels"), 1, kLargestPcxPixels, "--max-pixels");
+}
+
+void report(const ParsedArgs &parsed, const std::string &line) {
+    if (parsed.verbose()) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
 }
 
 } // namespace pcxtool

@@ -8,7 +8,7 @@ namespace pcxtool {
 
 namespace {
 
-uint32_t load_u32(const std::vector<uint8_t> &bytes, size_t at) {
+uint32_t load_u32(ByteView bytes, size_t at) {
     return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
            static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
@@ -21,11 +21,16 @@ void store_u32(std::vector<uint8_t> &bytes, uint32_t value) {
 
 } // namespace
 
-bool has_dcx_signature(const std::vector<uint8_t> &file) {
+bool has_dcx_signature(ByteView file) {
     return file.size() >= 4 && load_u32(file, 0) == kDcxSignature;
 }
 
-std::vector<PageSpan> page_spans(const std::vector<uint8_t> &file, const std::string &name) {
+bool starts_like_pcx_or_dcx(ByteView file) {
+    constexpr uint8_t kPcxManufacturer = 10;
+    return has_dcx_signature(file) || (!file.empty() && file[0] == kPcxManufacturer);
+}
+
+std::vector<PageSpan> page_spans(ByteView file, const std::string &name) {
     if (file.size() > std::numeric_limits<uint32_t>::max()) {
         throw input_error(name + ": too large for a PCX or DCX file");
     }
@@ -77,7 +82,7 @@ std::vector<PageSpan> page_spans(const std::vector<uint8_t> &file, const std::st
     return spans;
 }
 
-HeaderFields header_fields(const std::vector<uint8_t> &file, uint32_t offset) {
+HeaderFields header_fields(ByteView file, uint32_t offset) {
     HeaderFields fields{};
     if (static_cast<size_t>(offset) + kPcxHeaderSize > file.size()) {
         return fields;
@@ -90,23 +95,31 @@ HeaderFields header_fields(const std::vector<uint8_t> &file, uint32_t offset) {
     return fields;
 }
 
-std::vector<uint8_t> build_dcx(const std::vector<std::vector<uint8_t>> &pages) {
-    if (pages.empty() || pages.size() > kMaxPages) {
+std::vector<uint8_t> dcx_directory(const std::vector<size_t> &page_sizes) {
+    if (page_sizes.empty() || page_sizes.size() > kMaxPages) {
         throw usage_error("a DCX file holds 1 to " + std::to_string(kMaxPages) + " pages");
     }
-    uint64_t offset = 4 + 4 * (static_cast<uint64_t>(pages.size()) + 1);
-    std::vector<uint8_t> file;
-    store_u32(file, kDcxSignature);
-    for (const auto &page : pages) {
-        store_u32(file, static_cast<uint32_t>(offset));
-        offset += page.size();
+    uint64_t offset = 4 + 4 * (static_cast<uint64_t>(page_sizes.size()) + 1);
+    std::vector<uint8_t> directory;
+    store_u32(directory, kDcxSignature);
+    for (const size_t size : page_sizes) {
+        store_u32(directory, static_cast<uint32_t>(offset));
+        offset += size;
         // Offsets are 32 bits, and the library reads streams of up to 2 GiB.
         if (offset > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
             throw input_error("the pages add up to more than a DCX file can hold (2 GiB)");
         }
     }
-    store_u32(file, 0);
-    file.reserve(static_cast<size_t>(offset));
+    store_u32(directory, 0);
+    return directory;
+}
+
+std::vector<uint8_t> build_dcx(const std::vector<std::vector<uint8_t>> &pages) {
+    std::vector<size_t> sizes;
+    for (const auto &page : pages) {
+        sizes.push_back(page.size());
+    }
+    std::vector<uint8_t> file = dcx_directory(sizes);
     for (const auto &page : pages) {
         file.insert(file.end(), page.begin(), page.end());
     }

@@ -53,7 +53,8 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
         for (size_t k = first; k < pages.size() && k < first_failure.load(); k += 2) {
             try {
                 if (reader == nullptr) {
-                    own = std::make_unique<PcxFile>(file, PcxFile::SecondReader{});
+                    own = std::make_unique<PcxFile>(file.bytes(), file.path());
+                    own->set_max_pixels(file.max_pixels());
                     reader = own.get();
                 }
                 PendingFile *output = nullptr;
@@ -87,7 +88,8 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
 } // namespace
 
 int run_decode(const Args &args) {
-    const ParsedArgs parsed = parse_args(args, {{"--page", true}});
+    const ParsedArgs parsed =
+        parse_args(args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, kVerbose, kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[1].usage, stdout);
         return kExitOk;
@@ -97,12 +99,21 @@ int run_decode(const Args &args) {
     }
     const std::string &in = parsed.positionals[0];
     const std::string &pattern = parsed.positionals[1];
-    const ImageFormat format = format_from_name(pattern);
-    page_output_name(pattern, 0, true); // a bad pattern is a usage error before any work
+    const bool to_stdout = is_standard_stream(pattern);
+    // Standard output carries PNM unless --to says otherwise, as netpbm
+    // pipelines expect.
+    const ImageFormat format = parsed.has("--to") ? format_from_word(parsed.options.at("--to"), "--to")
+                               : to_stdout        ? ImageFormat::Pnm
+                                                  : format_from_name(pattern);
+    if (!to_stdout) {
+        page_output_name(pattern, 0, true); // a bad pattern is a usage error before any work
+    }
     const bool one_page = parsed.has("--page");
     const int chosen = one_page ? parse_integer(parsed.options.at("--page"), 0, 65534, "--page") : 0;
+    const uint64_t max_pixels = max_pixels_option(parsed);
 
     PcxFile file(in);
+    file.set_max_pixels(max_pixels);
     std::vector<int> pages;
     if (one_page) {
         pages.push_back(chosen);
@@ -111,31 +122,43 @@ int run_decode(const Args &args) {
             pages.push_back(page);
         }
     }
-    OutputBatch batch;
+    if (to_stdout && format == ImageFormat::Png && pages.size() > 1) {
+        throw usage_error(file.path() + " has " + std::to_string(pages.size()) +
+                          " pages and standard output takes one PNG image: pick one with --page N, or write "
+                          "PNM (--to pnm), which carries the pages one after another");
+    }
+    // Every page's header, and every output name, is checked before anything
+    // is written.
     std::vector<std::string> targets;
     for (int page : pages) {
-        targets.push_back(page_output_name(pattern, page, !one_page && file.page_count() > 1));
+        file.check_page(page);
+        targets.push_back(to_stdout ? pattern : page_output_name(pattern, page, !one_page && file.page_count() > 1));
+        refuse_overwriting_inputs(targets.back());
     }
-    // Two pages named alike are refused when the second is reached, after
-    // the first was decoded: one thread keeps that order.
-    const bool distinct = std::set<std::string>(targets.begin(), targets.end()).size() == targets.size();
-    if (pages.size() > 1 && distinct && std::thread::hardware_concurrency() > 1) {
-        decode_pages_on_two_threads(file, pages, targets, format, batch);
-    } else {
-        for (size_t k = 0; k < pages.size(); ++k) {
-            PendingFile &output = batch.add(targets[k]);
-            std::unique_ptr<RowSink> sink = make_sink(format, output);
-            file.decode_page(pages[k], *sink);
-            output.finish(); // a file of many pages must not hold a descriptor per page
-        }
-    }
+    OutputBatch batch;
     std::vector<std::string> written;
-    for (size_t k = 0; k < pages.size(); ++k) {
-        written.push_back(targets[k] + ": page " + std::to_string(pages[k]));
+    // Two pages named alike are refused when the second is reached, after
+    // the first was decoded, and standard output takes the pages one after
+    // another: one thread keeps those orders.
+    const bool distinct = std::set<std::string>(targets.begin(), targets.end()).size() == targets.size();
+    if (!to_stdout && pages.size() > 1 && distinct && std::thread::hardware_concurrency() > 1) {
+        decode_pages_on_two_threads(file, pages, targets, format, batch);
+        for (size_t i = 0; i < pages.size(); ++i) {
+            written.push_back(targets[i] + ": page " + std::to_string(pages[i]));
+        }
+    } else {
+        PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
+            std::unique_ptr<RowSink> sink = make_sink(format, output);
+            file.decode_page(pages[i], *sink);
+            output.finish(); // a file of many pages must not hold a descriptor per page
+            written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+        }
     }
     batch.commit_all();
     for (const std::string &line : written) {
-        std::printf("%s\n", line.c_str());
+        report(parsed, line);
     }
     return kExitOk;
 }

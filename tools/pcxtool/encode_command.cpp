@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <optional>
 
@@ -38,7 +39,13 @@ std::string describe_layout(const PcxLayout &layout) {
 } // namespace
 
 int run_encode(const Args &args) {
-    const ParsedArgs parsed = parse_args(args, {{"--bits", true}, {"--dpi", true}, {"--align-palette", false}});
+    const ParsedArgs parsed = parse_args(args, {{"--bits", true},
+                                                {"--dpi", true},
+                                                {"--align-palette", false},
+                                                {"--to", true},
+                                                {"--max-pixels", true},
+                                                kVerbose,
+                                                kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[2].usage, stdout);
         return kExitOk;
@@ -48,6 +55,15 @@ int run_encode(const Args &args) {
     }
     const std::string &in = parsed.positionals[0];
     const std::string &out = parsed.positionals[1];
+    if (parsed.has("--to")) {
+        std::string format = parsed.options.at("--to");
+        for (char &c : format) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (format != "pcx") {
+            throw usage_error("encode writes PCX only: --to takes pcx, not '" + parsed.options.at("--to") + "'");
+        }
+    }
     std::optional<int> bits;
     if (parsed.has("--bits")) {
         bits = parse_integer(parsed.options.at("--bits"), 1, 24, "--bits");
@@ -60,25 +76,27 @@ int run_encode(const Args &args) {
         parse_dpi(parsed.options.at("--dpi"), options);
     }
     options.align_palette = parsed.has("--align-palette");
+    const uint64_t max_pixels = max_pixels_option(parsed);
 
-    RgbImage image;
-    { // the file's bytes go once the image is read
-        const std::vector<uint8_t> bytes = read_whole_file(in);
-        if (has_png_signature(bytes)) {
-            image = read_png(bytes, in);
-        } else if (has_pnm_signature(bytes)) {
-            image = read_pnm(bytes, in);
-        } else {
-            throw input_error(in + ": not a PNG or PNM image");
-        }
-    }
-    const PcxLayout layout = choose_layout(image, bits, in);
-    const std::vector<uint8_t> pcx = write_pcx(image, layout, options, out);
-
+    const InputFile input(in, [](ByteView start) { return has_png_signature(start) || has_pnm_signature(start); });
+    // Taken before the work, so that writing over the input is refused at once.
     OutputBatch batch;
-    write_whole_file(batch, out, pcx);
+    PendingFile &output = batch.add(out);
+    const ByteView bytes = input.bytes();
+    RgbImage image;
+    if (has_png_signature(bytes)) {
+        image = read_png(bytes, input.name(), max_pixels);
+    } else if (has_pnm_signature(bytes)) {
+        image = read_pnm(bytes, input.name(), max_pixels);
+    } else {
+        throw input_error(input.name() + ": not a PNG or PNM image");
+    }
+    const PcxLayout layout = choose_layout(image, bits, input.name());
+    const std::vector<uint8_t> pcx = write_pcx(image, layout, options, output.target());
+    output.write(pcx.data(), pcx.size());
     batch.commit_all();
-    std::printf("%s: %d x %d, %s\n", out.c_str(), image.width, image.height, describe_layout(layout).c_str());
+    report(parsed, output.target() + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) + ", " +
+                       describe_layout(layout));
     return kExitOk;
 }
 

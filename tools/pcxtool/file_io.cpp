@@ -1,9 +1,16 @@
 #include "file_io.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "tool_error.h"
@@ -11,6 +18,9 @@
 namespace pcxtool {
 
 namespace {
+
+const char kStandardInput[] = "standard input";
+const char kStandardOutput[] = "standard output";
 
 std::string system_reason() {
     return std::strerror(errno);
@@ -37,86 +47,203 @@ mode_t default_file_mode() {
     return static_cast<mode_t>(0666 & ~mask);
 }
 
-} // namespace
+// The files this run reads, by device and inode, so that an output reached
+// through another name or a link is recognised too.
+struct KnownInput {
+    dev_t device;
+    ino_t inode;
+    std::string name;
+};
+std::mutex g_inputs_mutex;
+std::vector<KnownInput> g_inputs;
 
-std::vector<uint8_t> read_whole_file(const std::string &path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw input_error(path + ": cannot open: " + system_reason());
-    }
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const std::string reason = S_ISDIR(status.st_mode) ? "it is a folder" : "not a regular file";
-        close(fd);
-        throw input_error(path + ": cannot read: " + reason);
-    }
-    // Read straight into a buffer of the file's size; a file that grows
-    // meanwhile goes on in chunks.
-    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR) {
-            continue;
+void remember_input(const struct stat &status, const std::string &name) {
+    std::lock_guard<std::mutex> lock(g_inputs_mutex);
+    g_inputs.push_back(KnownInput{status.st_dev, status.st_ino, name});
+}
+
+void refuse_if_input(const struct stat &status, const std::string &target) {
+    std::lock_guard<std::mutex> lock(g_inputs_mutex);
+    for (const KnownInput &input : g_inputs) {
+        if (input.device == status.st_dev && input.inode == status.st_ino) {
+            const std::string which = input.name == target ? "" : " (the same file as " + input.name + ")";
+            throw input_error(target + ": is an input of this command" + which +
+                              "; pcxtool does not write over its inputs, name another output");
         }
-        if (got < 0) {
-            const std::string reason = system_reason();
-            close(fd);
-            throw input_error(path + ": cannot read: " + reason);
-        }
-        if (got == 0) {
-            bytes.resize(filled);
-            break;
-        }
-        filled += static_cast<size_t>(got);
     }
-    uint8_t chunk[65536];
+}
+
+// Temporary files not yet renamed. The signal thread takes the same lock,
+// so a file is never created, renamed or removed while it cleans up.
+std::mutex g_temporaries_mutex;
+std::vector<std::string> g_temporaries;
+
+void forget_temporary(const std::string &path) {
+    g_temporaries.erase(std::remove(g_temporaries.begin(), g_temporaries.end(), path), g_temporaries.end());
+}
+
+// Reads a stream to its end in pieces; the buffer grows only as bytes arrive.
+void read_in_pieces(int fd, const std::string &name, StartCheck plausible_start, std::vector<uint8_t> &bytes) {
+    constexpr size_t kStartBytes = 8;
+    bool start_checked = plausible_start == nullptr;
+    std::vector<uint8_t> piece(size_t{1} << 16);
     for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (!start_checked && bytes.size() >= kStartBytes) {
+            if (!plausible_start(ByteView(bytes))) {
+                return;
+            }
+            start_checked = true;
+        }
+        const ssize_t got = read(fd, piece.data(), piece.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            const std::string reason = system_reason();
-            close(fd);
-            throw input_error(path + ": cannot read: " + reason);
+            throw input_error(name + ": cannot read: " + system_reason());
         }
         if (got == 0) {
-            break;
+            return;
         }
-        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (bytes.size() + static_cast<size_t>(got) > kMaxInputBytes) {
+            throw input_error(name + ": more than " + std::to_string(kMaxInputBytes) +
+                              " bytes, larger than pcxtool reads (2 GiB, the most a PCX or DCX file can hold)");
+        }
+        bytes.insert(bytes.end(), piece.begin(), piece.begin() + got);
     }
-    close(fd);
-    return bytes;
 }
 
-PendingFile::PendingFile(std::string target) : target_(std::move(target)) {
+// Closes a descriptor this code opened when the scope ends, however it ends.
+struct OwnedDescriptor {
+    int fd;
+    bool owned;
+    ~OwnedDescriptor() {
+        if (owned && fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+// The watcher thread: waits for one of `watched`, removes every temporary
+// file and ends the program by that signal.
+void take_signals(sigset_t watched) {
+    int signal_number = 0;
+    while (sigwait(&watched, &signal_number) != 0) {
+    }
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex); // held until the end
+    for (const std::string &path : g_temporaries) {
+        unlink(path.c_str());
+    }
+    std::signal(signal_number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(signal_number);
+    _exit(128 + signal_number);
+}
+
+} // namespace
+
+InputFile::InputFile(const std::string &path, StartCheck plausible_start)
+    : name_(is_standard_stream(path) ? kStandardInput : path) {
+    const bool standard = is_standard_stream(path);
+    const OwnedDescriptor input{standard ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC), !standard};
+    if (input.fd < 0) {
+        throw input_error(name_ + ": cannot open: " + system_reason());
+    }
+    struct stat status {};
+    if (fstat(input.fd, &status) != 0) {
+        throw input_error(name_ + ": cannot read: " + system_reason());
+    }
+    if (S_ISDIR(status.st_mode)) {
+        throw input_error(name_ + ": cannot read: it is a folder");
+    }
+    remember_input(status, name_);
+    // A regular file of size 0 may still hold bytes (files under /proc): it
+    // is read like a stream.
+    if (!S_ISREG(status.st_mode) || status.st_size == 0) {
+        read_in_pieces(input.fd, name_, plausible_start, read_);
+        bytes_ = ByteView(read_);
+        return;
+    }
+    if (static_cast<uint64_t>(status.st_size) > kMaxInputBytes) {
+        throw input_error(name_ + ": " + std::to_string(status.st_size) +
+                          " bytes, larger than pcxtool reads (2 GiB, the most a PCX or DCX file can hold)");
+    }
+    // Standard input redirected from a file may already be past its start.
+    const off_t start = standard ? std::max<off_t>(lseek(input.fd, 0, SEEK_CUR), 0) : 0;
+    const auto size = static_cast<size_t>(status.st_size);
+    void *mapping = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, input.fd, 0);
+    if (mapping == MAP_FAILED) {
+        read_in_pieces(input.fd, name_, plausible_start, read_); // file systems that cannot map
+        bytes_ = ByteView(read_);
+        return;
+    }
+    mapping_ = mapping;
+    mapping_size_ = size;
+    const size_t skip = std::min(static_cast<size_t>(start), size);
+    bytes_ = ByteView(static_cast<const uint8_t *>(mapping) + skip, size - skip);
+}
+
+InputFile::~InputFile() {
+    if (mapping_ != nullptr) {
+        munmap(mapping_, mapping_size_);
+    }
+}
+
+void refuse_overwriting_inputs(const std::string &target) {
+    struct stat status {};
+    if (is_standard_stream(target)) {
+        if (fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
+            refuse_if_input(status, kStandardOutput);
+        }
+    } else if (stat(target.c_str(), &status) == 0) {
+        refuse_if_input(status, target);
+    }
+}
+
+PendingFile::PendingFile(const std::string &target) : target_(target) {
+    refuse_overwriting_inputs(target);
+    if (is_standard_stream(target)) {
+        target_ = kStandardOutput;
+        to_stdout_ = true;
+        stream_ = stdout;
+        return;
+    }
     if (target_.empty() || target_.back() == '/') {
         throw usage_error("'" + target_ + "' names a folder, not an output file");
     }
     std::string pattern = folder_of(target_) + "/." + base_name_of(target_) + ".XXXXXX";
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     const int fd = mkstemp(pattern.data());
     if (fd < 0) {
         throw input_error(target_ + ": cannot create the output in folder '" + folder_of(target_) +
                           "': " + system_reason());
     }
     temp_path_ = pattern;
+    g_temporaries.push_back(temp_path_);
     fchmod(fd, default_file_mode());
     stream_ = fdopen(fd, "wb");
     if (stream_ == nullptr) {
         const std::string reason = system_reason();
         close(fd);
         unlink(temp_path_.c_str());
+        forget_temporary(temp_path_);
         throw input_error(target_ + ": cannot write: " + reason);
     }
 }
 
 PendingFile::~PendingFile() {
+    if (to_stdout_) {
+        return;
+    }
     if (stream_ != nullptr) {
         std::fclose(stream_);
     }
     if (!committed_) {
+        std::lock_guard<std::mutex> lock(g_temporaries_mutex);
         unlink(temp_path_.c_str());
+        forget_temporary(temp_path_);
     }
 }
 
@@ -127,6 +254,12 @@ void PendingFile::write(const uint8_t *data, size_t size) {
 }
 
 void PendingFile::finish() {
+    if (to_stdout_) {
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            throw input_error(target_ + ": cannot write: " + system_reason());
+        }
+        return;
+    }
     if (finished_) {
         return;
     }
@@ -141,15 +274,20 @@ void PendingFile::finish() {
 
 void PendingFile::commit() {
     finish();
+    if (to_stdout_) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     if (rename(temp_path_.c_str(), target_.c_str()) != 0) {
         throw input_error(target_ + ": cannot put the output in place: " + system_reason());
     }
+    forget_temporary(temp_path_);
     committed_ = true;
 }
 
 PendingFile &OutputBatch::add(const std::string &target) {
     for (const auto &file : files_) {
-        if (file->target() == target) {
+        if (file->target() == target || (is_standard_stream(target) && file->target() == kStandardOutput)) {
             throw usage_error("two outputs would both be named '" + target + "'");
         }
     }
@@ -166,10 +304,34 @@ void OutputBatch::commit_all() {
     }
 }
 
-void write_whole_file(OutputBatch &batch, const std::string &target, const std::vector<uint8_t> &bytes) {
+void write_whole_file(OutputBatch &batch, const std::string &target, ByteView bytes) {
     PendingFile &file = batch.add(target);
     file.write(bytes.data(), bytes.size());
     file.finish();
+}
+
+void remove_temporaries_on_signals() {
+    sigset_t watched;
+    sigemptyset(&watched);
+    bool any = false;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        // A signal the caller ignores (nohup, background jobs) stays ignored.
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&watched, signal_number);
+            any = true;
+        }
+    }
+    // Blocked here, in every thread started later, and taken only by the
+    // watcher, which cleans up in an ordinary thread's context.
+    if (!any || pthread_sigmask(SIG_BLOCK, &watched, nullptr) != 0) {
+        return;
+    }
+    try {
+        std::thread(take_signals, watched).detach();
+    } catch (const std::system_error &) {
+        pthread_sigmask(SIG_UNBLOCK, &watched, nullptr); // no watcher: the signals keep their usual effect
+    }
 }
 
 } // namespace pcxtool

@@ -1,4 +1,5 @@
-// Whole-file reads, and outputs that appear only once they are complete.
+// Inputs read without copying large files, and outputs that appear only once
+// they are complete. The name "-" stands for standard input or output.
 #pragma once
 
 #include <cstdint>
@@ -7,28 +8,69 @@
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
+
 namespace pcxtool {
 
-// The file's bytes; a missing or unreadable file is an input error that
-// names the file and the system's reason.
-std::vector<uint8_t> read_whole_file(const std::string &path);
+// Stream positions travel through the library as 32-bit values, so no PCX or
+// DCX file can be larger; images to encode are held to the same size.
+constexpr uint64_t kMaxInputBytes = 0x7FFFFFFF;
+
+inline bool is_standard_stream(const std::string &name) {
+    return name == "-";
+}
+
+// Whether bytes may begin a file of the kind a command reads; it sees at
+// least the first 8 bytes, or the whole input when it is shorter.
+using StartCheck = bool (*)(ByteView start);
+
+// One input's bytes. A regular file is sized with fstat before anything is
+// read and then mapped, not copied; standard input and other streams (pipes,
+// /dev/stdin) are read in pieces, up to kMaxInputBytes. A stream whose start
+// fails `plausible_start` is read no further: the reader refuses those first
+// bytes as it would the whole, and an endless stream costs nothing. Every
+// input is remembered, so that no output of the same run can replace it.
+// Failures are input errors that name the file and the reason.
+class InputFile {
+  public:
+    explicit InputFile(const std::string &path, StartCheck plausible_start = nullptr);
+    ~InputFile();
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+
+    // The path, or "standard input": how messages name this input.
+    const std::string &name() const { return name_; }
+    ByteView bytes() const { return bytes_; }
+
+  private:
+    std::string name_;
+    void *mapping_ = nullptr;
+    size_t mapping_size_ = 0;
+    std::vector<uint8_t> read_;
+    ByteView bytes_;
+};
 
 // One output file under construction: the bytes go to a temporary file in
 // the target's folder (so the final rename stays on one file system) and
 // reach the target name only through commit. Dropped uncommitted, the
-// temporary file is removed.
+// temporary file is removed; it is removed as well when the program is ended
+// by SIGINT, SIGTERM or SIGHUP. The target "-" writes standard output
+// directly. A target that is one of the run's inputs (by name or through a
+// link) is refused before anything is written.
 class PendingFile {
   public:
-    explicit PendingFile(std::string target);
+    explicit PendingFile(const std::string &target);
     ~PendingFile();
     PendingFile(const PendingFile &) = delete;
     PendingFile &operator=(const PendingFile &) = delete;
 
+    // The path, or "standard output": how messages name this output.
     const std::string &target() const { return target_; }
     std::FILE *stream() { return stream_; }
 
     void write(const uint8_t *data, size_t size);
     // Flushes and closes the temporary file; write errors surface here.
+    // Standard output is flushed and stays open for more.
     void finish();
     void commit();
 
@@ -36,6 +78,7 @@ class PendingFile {
     std::string target_;
     std::string temp_path_;
     std::FILE *stream_ = nullptr;
+    bool to_stdout_ = false;
     bool finished_ = false;
     bool committed_ = false;
 };
@@ -51,6 +94,17 @@ class OutputBatch {
     std::vector<std::unique_ptr<PendingFile>> files_;
 };
 
-void write_whole_file(OutputBatch &batch, const std::string &target, const std::vector<uint8_t> &bytes);
+void write_whole_file(OutputBatch &batch, const std::string &target, ByteView bytes);
+
+// Refuses a target that is one of the inputs read so far (the same path, or
+// the same file through a link; for "-", standard output redirected to one).
+// PendingFile checks this itself; a command that writes several files checks
+// every name first, so that it refuses before any work.
+void refuse_overwriting_inputs(const std::string &target);
+
+// Called once at start, before any other thread exists: SIGINT, SIGTERM and
+// SIGHUP (unless the caller ignores them) are then taken by a thread that
+// removes every temporary file and ends the program by the same signal.
+void remove_temporaries_on_signals();
 
 } // namespace pcxtool

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "command_line.h"
 #include "commands.h"
+#include "file_io.h"
 #include "pcx_reader.h"
 #include "tool_error.h"
 
@@ -41,7 +43,7 @@ void print_text(const PcxFile &file, const std::vector<PageInfo> &pages) {
                                         ? "1 palette entry"
                                         : std::to_string(page.palette_entries) + " palette entries";
         std::printf("  page %d: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n", page.index, page.width,
-                    page.height, color_class_name(page.color_class), plural(h.bits_per_plane * h.planes, "bit").c_str(),
+                    page.height, page_kind_name(page), plural(h.bits_per_plane * h.planes, "bit").c_str(),
                     plural(h.planes, "plane").c_str(), plural(h.bits_per_plane, "bit").c_str(), h.version, page.dpi_x,
                     page.dpi_y, palette.c_str());
     }
@@ -55,7 +57,7 @@ std::string page_json(const PageInfo &page) {
                   "\"color_class_name\": \"%s\", \"bits\": %d, \"depth\": %d, \"planes\": %d, "
                   "\"bits_per_plane\": %d, \"version\": %d, \"dpi\": [%d, %d], \"palette_entries\": %d}",
                   page.index, page.span.offset, page.span.end - page.span.offset, page.width, page.height,
-                  page.color_class, color_class_name(page.color_class), page.bits, h.bits_per_plane * h.planes,
+                  page.color_class, page_kind_name(page), page.bits, h.bits_per_plane * h.planes,
                   h.planes, h.bits_per_plane, h.version, page.dpi_x, page.dpi_y, page.palette_entries);
     return text;
 }
@@ -70,6 +72,9 @@ int run_info(const Args &args) {
     }
     if (parsed.positionals.empty()) {
         throw usage_error("info needs at least one FILE");
+    }
+    if (std::count_if(parsed.positionals.begin(), parsed.positionals.end(), is_standard_stream) > 1) {
+        throw usage_error("standard input ('-') can be read only once");
     }
     const bool json = parsed.has("--json");
     int status = kExitOk;

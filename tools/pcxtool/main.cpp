@@ -8,13 +8,15 @@
 #include <vector>
 
 #include "commands.h"
+#include "file_io.h"
+#include "iffpcx.h"
 #include "tool_error.h"
 
 namespace pcxtool {
 
 namespace {
 
-const char kOverview[] = "usage: pcxtool COMMAND [OPTIONS] ARGS...\n"
+const char kOverview[] = "usage: pcxtool COMMAND [OPTIONS] ARGS...      pcxtool --version\n"
                          "\n"
                          "Reads and writes PCX images and multi-page DCX files.\n"
                          "\n"
@@ -22,6 +24,8 @@ const char kOverview[] = "usage: pcxtool COMMAND [OPTIONS] ARGS...\n"
 
 const char kOverviewEnd[] = "\n"
                             "'pcxtool COMMAND --help' describes a command. Pages are numbered from 0.\n"
+                            "An input named '-' is standard input, an output named '-' standard output.\n"
+                            "Messages go to stderr; -v adds a line for each output written.\n"
                             "Exit status: 0 success, 1 bad input (the message names the file, the page\n"
                             "and the reason), 2 bad usage. Outputs appear only once complete.\n";
 
@@ -29,30 +33,41 @@ const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
                           "\n"
                           "Describes every page of each PCX or DCX file: size, colour class, bits per\n"
                           "pixel as planes x bits per plane, header version, resolution and number of\n"
-                          "palette entries, and the file's page count.\n"
+                          "palette entries, and the file's page count. A FILE of '-' reads standard\n"
+                          "input.\n"
                           "\n"
                           "  --json   one JSON array with an object per file\n";
 
-const char kDecodeUsage[] = "usage: pcxtool decode [--page N] IN OUT\n"
+const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [-v] IN OUT\n"
                             "\n"
                             "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
                             "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
-                            "                    indexed with their palette, 24-bit pages RGB\n"
-                            "  .pnm              PBM for bilevel, PGM for gray, PPM for other pages\n"
-                            "  .pbm .pgm .ppm    that type (PPM takes any page)\n"
+                            "                    indexed with their palette, 24-bit pages RGB, 32-bit\n"
+                            "                    pages RGBA\n"
+                            "  .pnm              PBM for bilevel, PGM for gray, PAM (RGB_ALPHA) for 32-bit,\n"
+                            "                    PPM for other pages\n"
+                            "  .pbm .pgm .ppm    that type (PPM takes any page without alpha)\n"
                             "\n"
                             "Every page is written unless --page picks one. In OUT, %d stands for the page\n"
                             "number (%03d pads it to three digits, %% is a '%'); without it a file of\n"
                             "several pages gets .p<N> before the extension (out.png: out.p0.png, ...).\n"
+                            "IN '-' reads standard input. OUT '-' writes standard output, as PNM unless\n"
+                            "--to says otherwise; PNM pages follow one another there, PNG takes one page.\n"
                             "\n"
-                            "  --page N   write page N only (from 0)\n";
+                            "  --page N         write page N only (from 0)\n"
+                            "  --to FORMAT      png, pnm, pbm, pgm or ppm, whatever OUT is named\n"
+                            "  --max-pixels N   refuse pages of more than N pixels (default 268435456,\n"
+                            "                   16384 x 16384)\n"
+                            "  -v, --verbose    name each output on stderr\n";
 
-const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] IN OUT.pcx\n"
+const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N]\n"
+                            "                      [-v] IN OUT.pcx\n"
                             "\n"
                             "Converts a PNG or PNM image to PCX. The layout follows the image's colours:\n"
                             "black and white only: 1 bit; only grays: 8-bit grayscale; up to 16 colours:\n"
                             "4 bit planes; up to 256 colours: 8 bits with a 256-colour palette; else\n"
-                            "24-bit RGB. Translucent PNG pixels are blended onto white.\n"
+                            "24-bit RGB. Translucent PNG pixels are blended onto white. IN '-' reads\n"
+                            "standard input, OUT '-' writes standard output.\n"
                             "\n"
                             "  --bits B          write B bits per pixel (1, 2, 3, 4, 8 or 24) if the\n"
                             "                    image's colours fit; 1 bit holds black and white only\n"
@@ -60,15 +75,20 @@ const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align
                             "  --align-palette   end a 256-colour file on a multiple of 32 bytes, with a\n"
                             "                    gap before the palette block, as the library places it;\n"
                             "                    by default the block follows the image data, which\n"
-                            "                    readers that read front to back need\n";
+                            "                    readers that read front to back need\n"
+                            "  --to pcx          the only output format (for symmetry with decode)\n"
+                            "  --max-pixels N    refuse images of more than N pixels (default 268435456)\n"
+                            "  -v, --verbose     describe the output on stderr\n";
 
-const char kPackUsage[] = "usage: pcxtool pack OUT.dcx IN...\n"
+const char kPackUsage[] = "usage: pcxtool pack [-v] OUT.dcx IN...\n"
                           "\n"
-                          "Assembles a DCX file from PCX files (and the pages of DCX files), in order.\n";
+                          "Assembles a DCX file from PCX files (and the pages of DCX files), in order.\n"
+                          "An IN of '-' reads standard input, OUT '-' writes standard output.\n";
 
-const char kUnpackUsage[] = "usage: pcxtool unpack IN.dcx PREFIX\n"
+const char kUnpackUsage[] = "usage: pcxtool unpack [-v] IN.dcx PREFIX\n"
                             "\n"
-                            "Writes page N of a DCX file, byte for byte, as PREFIX<N>.pcx (from 0).\n";
+                            "Writes page N of a DCX file, byte for byte, as PREFIX<N>.pcx (from 0).\n"
+                            "IN '-' reads standard input.\n";
 
 } // namespace
 
@@ -108,6 +128,10 @@ int main(int argc, char **argv) {
         print_overview(stdout);
         return kExitOk;
     }
+    if (name == "--version") {
+        std::printf("pcxtool (iffpcx %s)\n", IFFPCX_VERSION_STRING);
+        return kExitOk;
+    }
     const CommandHelp *command = nullptr;
     for (const CommandHelp &candidate : command_table()) {
         if (name == candidate.name) {
@@ -119,6 +143,7 @@ int main(int argc, char **argv) {
         print_overview(stderr);
         return kExitUsage;
     }
+    remove_temporaries_on_signals();
     try {
         const int status = command->run(Args(argv + 2, argv + argc));
         if (std::fflush(stdout) != 0) {

@@ -72,7 +72,7 @@ int32_t IFF_CALLBACK stream_seek(int32_t id, int32_t offset, int32_t origin) {
 } // namespace
 
 void MemoryStream::reset(bool truncate) {
-    if (truncate) {
+    if (truncate && !read_only_) {
         bytes_.clear();
     }
     position_ = 0;
@@ -82,17 +82,18 @@ int32_t MemoryStream::read(void *buffer, int32_t count) {
     if (count < 0 || (buffer == nullptr && count > 0)) {
         return -1;
     }
-    if (position_ >= bytes_.size()) {
+    const ByteView bytes = contents();
+    if (position_ >= bytes.size()) {
         return 0;
     }
-    const size_t moved = std::min(static_cast<size_t>(count), bytes_.size() - position_);
-    std::memcpy(buffer, bytes_.data() + position_, moved);
+    const size_t moved = std::min(static_cast<size_t>(count), bytes.size() - position_);
+    std::memcpy(buffer, bytes.data() + position_, moved);
     position_ += moved;
     return static_cast<int32_t>(moved);
 }
 
 int32_t MemoryStream::write(const void *buffer, int32_t count) {
-    if (count < 0 || (buffer == nullptr && count > 0)) {
+    if (read_only_ || count < 0 || (buffer == nullptr && count > 0)) {
         return -1;
     }
     // A stream never grows past what a position can express; the library
@@ -114,15 +115,16 @@ int32_t MemoryStream::seek(int32_t offset, int32_t origin) {
     switch (origin) {
     case 0: base = 0; break;
     case 1: base = static_cast<int64_t>(position_); break;
-    case 2: base = static_cast<int64_t>(bytes_.size()); break;
+    case 2: base = static_cast<int64_t>(contents().size()); break;
     default: return -1;
     }
     int64_t target = base + offset;
     if (target < 0 || target > static_cast<int64_t>(kMaxSize)) {
         return -1;
     }
-    if (past_end_ == PastEnd::Clamp && target > static_cast<int64_t>(bytes_.size())) {
-        target = static_cast<int64_t>(bytes_.size());
+    const auto size = static_cast<int64_t>(contents().size());
+    if ((past_end_ == PastEnd::Clamp || read_only_) && target > size) {
+        target = size;
     }
     position_ = static_cast<size_t>(target);
     return static_cast<int32_t>(target);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "byte_view.h"
 #include "iffpcx.h"
 
 namespace pcxtool {
@@ -18,8 +19,11 @@ class MemoryStream {
 
     explicit MemoryStream(PastEnd past_end = PastEnd::Clamp) : past_end_(past_end) {}
     explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    // Reads someone else's bytes, which must outlive the stream; writes fail.
+    explicit MemoryStream(ByteView view) : view_(view), read_only_(true) {}
 
     const std::vector<uint8_t> &bytes() const { return bytes_; }
+    ByteView contents() const { return read_only_ ? view_ : ByteView(bytes_); }
     // Hands the bytes over, leaving the stream empty.
     std::vector<uint8_t> release() { return std::move(bytes_); }
     void reserve(size_t size) { bytes_.reserve(size); }
@@ -33,6 +37,8 @@ class MemoryStream {
 
   private:
     std::vector<uint8_t> bytes_;
+    ByteView view_;
+    bool read_only_ = false;
     size_t position_ = 0;
     PastEnd past_end_ = PastEnd::Clamp;
 };

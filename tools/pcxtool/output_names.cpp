@@ -41,7 +41,18 @@ ImageFormat format_from_name(const std::string &name) {
         return ImageFormat::Pgm;
     if (extension == ".ppm")
         return ImageFormat::Ppm;
-    throw usage_error("'" + name + "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm");
+    throw usage_error("'" + name +
+                      "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm (or give --to FORMAT)");
+}
+
+ImageFormat format_from_word(const std::string &word, const std::string &option) {
+    const std::string name = lower(word);
+    for (const char *known : {"png", "pnm", "pbm", "pgm", "ppm"}) {
+        if (name == known) {
+            return format_from_name("image." + name);
+        }
+    }
+    throw usage_error(option + " takes png, pnm, pbm, pgm or ppm, not '" + word + "'");
 }
 
 std::string page_output_name(const std::string &pattern, int page, bool several_pages) {

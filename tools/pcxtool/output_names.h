@@ -10,6 +10,10 @@ enum class ImageFormat { Png, Pnm, Pbm, Pgm, Ppm };
 // From the name's extension, in any letter case; others are usage errors.
 ImageFormat format_from_name(const std::string &name);
 
+// From a format's name (png, pnm, pbm, pgm or ppm, any letter case) given to
+// `option`; others are usage errors.
+ImageFormat format_from_word(const std::string &word, const std::string &option);
+
 // The name for one page. In `pattern`, "%d" (or "%0Nd", zero-padded to N
 // digits) stands for the page number and "%%" for "%". Without "%d", a file
 // of several pages gets ".p<N>" before the extension (out.png: out.p0.png,

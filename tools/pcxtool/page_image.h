@@ -16,7 +16,8 @@ struct Rgb {
 //   Gray     the gray level
 //   Indexed  an index into `palette`
 //   Rgb      three bytes per pixel, red, green, blue
-enum class PageKind { Bilevel, Gray, Indexed, Rgb };
+//   Rgba     four bytes per pixel, red, green, blue, alpha
+enum class PageKind { Bilevel, Gray, Indexed, Rgb, Rgba };
 
 struct PageImage {
     PageKind kind = PageKind::Rgb;
@@ -29,7 +30,8 @@ struct PageImage {
 };
 
 inline size_t row_bytes(const PageImage &image) {
-    return static_cast<size_t>(image.width) * (image.kind == PageKind::Rgb ? 3 : 1);
+    const size_t channels = image.kind == PageKind::Rgba ? 4 : image.kind == PageKind::Rgb ? 3 : 1;
+    return static_cast<size_t>(image.width) * channels;
 }
 
 // Bytes of a bilevel row packed eight pixels a byte, first pixel in the high

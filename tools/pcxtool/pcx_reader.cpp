@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
+#include <cstdio>
 
 #include "file_io.h"
+#include "pixel_limit.h"
 #include "status_names.h"
 #include "tool_error.h"
 
@@ -15,14 +16,14 @@ namespace {
 
 constexpr size_t kPaletteBlockSize = 769;
 constexpr uint8_t kPaletteBlockMarker = 12;
-constexpr uint8_t kPcxManufacturer = 10; // the first byte of every PCX header
 
 // Layouts whose lines pcxtool turns into images: 1 to 8 bits per pixel in
-// one plane or several 1-bit planes, and 24-bit RGB in three 8-bit planes.
+// one plane or several 1-bit planes, 24-bit RGB in three 8-bit planes and
+// RGBA in four.
 bool supported_layout(const HeaderFields &header) {
     const int bits = header.bits_per_plane;
     const int planes = header.planes;
-    if (bits == 8 && planes == 3) {
+    if (bits == 8 && (planes == 3 || planes == 4)) {
         return true;
     }
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8) {
@@ -69,28 +70,36 @@ const char *color_class_name(uint32_t color_class) {
     }
 }
 
-PcxFile::PcxFile(std::string path) : path_(std::move(path)) {
-    open(read_whole_file(path_));
+bool is_rgba_layout(const HeaderFields &header) {
+    return header.bits_per_plane == 8 && header.planes == 4;
 }
 
-PcxFile::PcxFile(const PcxFile &other, SecondReader) : path_(other.path_) {
-    open(other.stream_.bytes());
+const char *page_kind_name(const PageInfo &page) {
+    return is_rgba_layout(page.header) ? "rgba" : color_class_name(page.color_class);
 }
 
-void PcxFile::open(std::vector<uint8_t> bytes) {
-    if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+PcxFile::PcxFile(const std::string &path) : input_(std::make_unique<InputFile>(path, starts_like_pcx_or_dcx)) {
+    path_ = input_->name();
+    bytes_ = input_->bytes();
+    open();
+}
+
+PcxFile::PcxFile(ByteView bytes, std::string name) : path_(std::move(name)), bytes_(bytes) {
+    open();
+}
+
+void PcxFile::open() {
+    if (bytes_.size() > static_cast<size_t>(INT32_MAX)) {
         throw input_error(path_ + ": larger than the 2 GiB a PCX or DCX file can be read from");
     }
-    is_dcx_ = has_dcx_signature(bytes);
-    spans_ = page_spans(bytes, path_);
-    stream_ = MemoryStream(std::move(bytes));
+    is_dcx_ = has_dcx_signature(bytes_);
+    spans_ = page_spans(bytes_, path_);
+    stream_ = MemoryStream(bytes_);
     source_ = make_stream_source(stream_);
     const int32_t opened = IFFOpen(&source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
     if (opened <= 0) {
-        const std::vector<uint8_t> &file = stream_.bytes();
-        const bool looks_like_pcx = is_dcx_ || (!file.empty() && file[0] == kPcxManufacturer);
         throw input_error(path_ + ": cannot open as PCX or DCX: " + describe_status(-opened) +
-                          (looks_like_pcx ? "" : "; the file does not start like a PCX or DCX file"));
+                          (starts_like_pcx_or_dcx(bytes_) ? "" : "; the file does not start like a PCX or DCX file"));
     }
     handle_ = opened;
     uint16_t count = 0;
@@ -156,7 +165,7 @@ PageInfo PcxFile::page_info(int page) {
     info.height = info_.height;
     info.color_class = info_.color_class;
     info.bits = info_.bits;
-    info.header = header_fields(stream_.bytes(), info.span.offset);
+    info.header = header_fields(bytes_, info.span.offset);
 
     int32_t dpi[2] = {0, 0};
     int32_t status = IFFControl(handle_, IFF_REQ_RESOLUTION, 3, 0, dpi);
@@ -166,7 +175,9 @@ PageInfo PcxFile::page_info(int page) {
     info.dpi_x = dpi[0];
     info.dpi_y = dpi[1];
 
-    if (info.color_class != 3) {
+    // Pages of more than 8 bits per pixel have no palette, whatever size the
+    // library would build for them.
+    if (info.color_class != 3 && info.header.bits_per_plane * info.header.planes <= 8) {
         uint16_t palette_bytes = 0;
         status = IFFControl(handle_, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &palette_bytes);
         if (status != IFF_OK) {
@@ -198,22 +209,7 @@ std::vector<Rgb> PcxFile::export_palette(int page, int depth, bool *exported) {
     return palette;
 }
 
-// The line of a failed block that the library could not decode: the lines
-// before it decode again from the page's start, then one at a time.
-int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
-    if (IFFSeek(handle_, first) != IFF_OK) {
-        return first;
-    }
-    std::vector<uint8_t> line(static_cast<size_t>(info_.width) * 3 + 8);
-    for (uint32_t k = 0; k + 1 < count; ++k) {
-        if (IFFGetLine(handle_, 1, line.data()) != IFF_OK) {
-            return first + int32_t(k);
-        }
-    }
-    return first + int32_t(count) - 1;
-}
-
-void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
+PageInfo PcxFile::check_page(int page) {
     const PageInfo info = page_info(page);
     const HeaderFields &header = info.header;
     if (!supported_layout(header)) {
@@ -224,8 +220,38 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
         throw input_error(where(page) + "the page's window is empty (" + std::to_string(info.width) + " x " +
                           std::to_string(info.height) + ")");
     }
+    if (!plane_line_holds(header, info.width)) {
+        const int64_t needed = (static_cast<int64_t>(info.width) * header.bits_per_plane + 7) / 8;
+        throw input_error(where(page) + "the header gives " + std::to_string(header.bytes_per_line) +
+                          " bytes per plane line, fewer than the " + std::to_string(needed) + " that " +
+                          std::to_string(info.width) + " pixels of " + std::to_string(header.bits_per_plane) +
+                          (header.bits_per_plane == 1 ? " bit" : " bits") + " need; the header is damaged");
+    }
+    check_pixel_limit(static_cast<uint64_t>(info.width), static_cast<uint64_t>(info.height), max_pixels_, where(page));
+    return info;
+}
+
+// The line of a failed block that the library could not decode: the lines
+// before it decode again from the page's start, then one at a time.
+int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
+    if (IFFSeek(handle_, first) != IFF_OK) {
+        return first;
+    }
+    std::vector<uint8_t> line(static_cast<size_t>(info_.width) * 4 + 8);
+    for (uint32_t k = 0; k + 1 < count; ++k) {
+        if (IFFGetLine(handle_, 1, line.data()) != IFF_OK) {
+            return first + int32_t(k);
+        }
+    }
+    return first + int32_t(count) - 1;
+}
+
+void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
+    const PageInfo info = check_page(page);
+    const HeaderFields &header = info.header;
     const int depth = header.bits_per_plane * header.planes;
     const bool rgb = depth == 24;
+    const bool rgba = is_rgba_layout(header);
     if (rgb != (info.color_class == 3)) {
         throw input_error(where(page) + "the library describes a " + std::to_string(depth) + "-bit page as " +
                           color_class_name(info.color_class));
@@ -239,6 +265,13 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     std::vector<Rgb> palette;
     if (rgb) {
         image.kind = PageKind::Rgb;
+    } else if (rgba) {
+        // The library delivers such lines whole only in the interleaved layout.
+        image.kind = PageKind::Rgba;
+        const int32_t status = IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INTERLEAVED, 0, nullptr);
+        if (status != IFF_OK) {
+            fail(page, "choosing the interleaved sample layout", status);
+        }
     } else {
         bool exported = false;
         palette = export_palette(page, depth, &exported);
@@ -311,7 +344,8 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     // Palette pages whose palette holds every value the depth allows need no
     // pass: their rows are the indices as the library delivers them.
     const bool every_index_known = image.kind == PageKind::Indexed && palette.size() >= (size_t{1} << depth);
-    const bool translate = !packed && image.kind != PageKind::Rgb && !every_index_known;
+    const bool translate =
+        !packed && image.kind != PageKind::Rgb && image.kind != PageKind::Rgba && !every_index_known;
     const uint8_t pad_mask = static_cast<uint8_t>(0xFF00 >> (image.width % 8 == 0 ? 8 : image.width % 8));
 
     image.packed_bilevel = packed;
@@ -349,7 +383,7 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     const PageSpan &span = info.span;
     if (depth == 8 && header.version == 5 && info.color_class == 2 &&
         (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
-         stream_.bytes()[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
+         bytes_[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
         const std::string warning =
             "pcxtool: warning: " + where(page) + "has no 256-colour palette block; its colours may be wrong\n";
         if (warnings != nullptr) {

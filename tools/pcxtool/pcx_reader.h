@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
 #include "dcx_layout.h"
 #include "iffpcx.h"
 #include "memory_stream.h"
 #include "page_image.h"
+#include "pixel_limit.h"
 
 namespace pcxtool {
 
@@ -22,34 +25,54 @@ struct PageInfo {
     HeaderFields header{};
     int32_t dpi_x = 0;
     int32_t dpi_y = 0;
-    int palette_entries = 0; // 0 for RGB pages
+    int palette_entries = 0; // 0 for pages of more than 8 bits
 };
+
+class InputFile;
 
 const char *color_class_name(uint32_t color_class);
 
+// Four 8-bit planes: red, green, blue and alpha.
+bool is_rgba_layout(const HeaderFields &header);
+
+// The page's kind as pcxtool names it: the colour class, or "rgba".
+const char *page_kind_name(const PageInfo &page);
+
 class PcxFile {
   public:
-    // Loads the whole file and opens it with the library; every failure is
-    // an input error that names the file.
-    explicit PcxFile(std::string path);
-    // A second reader of the same bytes with a handle of its own, so that
-    // another thread can decode other pages.
-    struct SecondReader {};
-    PcxFile(const PcxFile &other, SecondReader);
+    // Reads the file ("-": standard input) and opens it with the library;
+    // every failure is an input error that names the file.
+    explicit PcxFile(const std::string &path);
+    // Opens bytes the caller keeps alive, named `name` in messages.
+    PcxFile(ByteView bytes, std::string name);
+    PcxFile(std::vector<uint8_t> &&bytes, std::string name) = delete; // would outlive its bytes
     ~PcxFile();
     PcxFile(const PcxFile &) = delete;
     PcxFile &operator=(const PcxFile &) = delete;
 
+    // The path, or "standard input".
     const std::string &path() const { return path_; }
     bool is_dcx() const { return is_dcx_; }
     int page_count() const { return static_cast<int>(spans_.size()); }
 
+    // Pages larger than this are refused (kDefaultMaxPixels unless set).
+    void set_max_pixels(uint64_t max_pixels) { max_pixels_ = max_pixels; }
+
     PageInfo page_info(int page);
+    // Refuses, from the header alone, a page that decode_page would refuse
+    // before its first line: a layout pcxtool does not convert, an empty
+    // window, plane lines too short for the width, more pixels than allowed.
+    PageInfo check_page(int page);
     // Warnings go to stderr, or are appended to *warnings when given.
     void decode_page(int page, RowSink &sink, std::string *warnings = nullptr);
 
+    // The file's bytes, which a second reader on another thread may share
+    // while this one lives.
+    ByteView bytes() const { return bytes_; }
+    uint64_t max_pixels() const { return max_pixels_; }
+
   private:
-    void open(std::vector<uint8_t> bytes);
+    void open();
     void select(int page);
     void set_index_layout(int page);
     int32_t failing_line(int32_t first, uint32_t count);
@@ -58,12 +81,15 @@ class PcxFile {
     std::string where(int page) const;
 
     std::string path_;
+    std::unique_ptr<InputFile> input_; // when the bytes come from a file
+    ByteView bytes_;
     MemoryStream stream_;
     StreamSource source_;
     IFFImageInfo info_{}; // the library refills it on every page selection
     int32_t handle_ = 0;
     bool is_dcx_ = false;
     std::vector<PageSpan> spans_;
+    uint64_t max_pixels_ = kDefaultMaxPixels;
 };
 
 } // namespace pcxtool

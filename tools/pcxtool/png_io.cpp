@@ -52,9 +52,14 @@ png_uint_32 pixels_per_metre_from_dpi(int32_t dpi) {
     return static_cast<png_uint_32>((static_cast<uint64_t>(dpi) * 10000 + 127) / 254);
 }
 
+// Deflate codes a 258-byte match in 2 bits at best, so compressed data of N
+// bytes expand to at most 1032 N bytes.
+constexpr uint64_t kMaxDeflateExpansion = 1032;
+
 struct PngHeader {
     png_uint_32 width;
     png_uint_32 height;
+    int stored_pixel_bits; // as stored in the file, before any expansion
     int passes;
     size_t row_bytes;
     int32_t dpi_x;
@@ -70,6 +75,8 @@ bool read_png_header(PngContext &context, PngHeader *header) {
     png_read_info(context.png, context.info);
     header->width = png_get_image_width(context.png, context.info);
     header->height = png_get_image_height(context.png, context.info);
+    header->stored_pixel_bits =
+        png_get_channels(context.png, context.info) * png_get_bit_depth(context.png, context.info);
     if (header->width > kMaxImageSide || header->height > kMaxImageSide) {
         std::snprintf(context.message, sizeof context.message, "%lu x %lu pixels is larger than a PCX image can be",
                       static_cast<unsigned long>(header->width), static_cast<unsigned long>(header->height));
@@ -104,8 +111,25 @@ bool read_png_rows(PngContext &context, const PngHeader &header, uint8_t *pixels
     return true;
 }
 
+bool read_png_row(PngContext &context, uint8_t *row) {
+    if (setjmp(png_jmpbuf(context.png))) {
+        return false;
+    }
+    png_read_row(context.png, row, nullptr);
+    return true;
+}
+
 uint8_t blend_onto_white(uint8_t value, uint8_t alpha) {
     return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
+void blend_pixels(const uint8_t *rgba, size_t pixels, uint8_t *rgb) {
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t alpha = rgba[4 * i + 3];
+        for (size_t c = 0; c < 3; ++c) {
+            rgb[3 * i + c] = blend_onto_white(rgba[4 * i + c], alpha);
+        }
+    }
 }
 
 struct PngLayout {
@@ -118,6 +142,7 @@ PngLayout png_layout(const PageImage &image) {
     case PageKind::Bilevel: return {PNG_COLOR_TYPE_GRAY, 1};
     case PageKind::Gray: return {PNG_COLOR_TYPE_GRAY, 8};
     case PageKind::Rgb: return {PNG_COLOR_TYPE_RGB, 8};
+    case PageKind::Rgba: return {PNG_COLOR_TYPE_RGB_ALPHA, 8};
     case PageKind::Indexed: break;
     }
     const size_t entries = image.palette.size();
@@ -237,7 +262,9 @@ class PngSink : public RowSink {
         image_ = image;
         layout_ = png_layout(image);
         width_ = static_cast<size_t>(image.width);
-        const size_t channels = layout_.color_type == PNG_COLOR_TYPE_RGB ? 3 : 1;
+        const size_t channels = layout_.color_type == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                                : layout_.color_type == PNG_COLOR_TYPE_RGB     ? 3
+                                                                               : 1;
         const size_t row_bytes = (width_ * channels * static_cast<size_t>(layout_.bit_depth) + 7) / 8;
         packed_.assign(row_bytes, 0);
         filter_.start(row_bytes, channels, layout_.bit_depth == 8 && layout_.color_type != PNG_COLOR_TYPE_PALETTE);
@@ -326,11 +353,11 @@ class PngSink : public RowSink {
 
 } // namespace
 
-bool has_png_signature(const std::vector<uint8_t> &bytes) {
+bool has_png_signature(ByteView bytes) {
     return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0;
 }
 
-RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name) {
+RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) {
     PngContext context;
     context.input = bytes.data();
     context.input_size = bytes.size();
@@ -350,12 +377,17 @@ RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name) {
     if (!read_png_header(context, &header)) {
         throw input_error(name + ": cannot read the PNG file: " + context.message);
     }
+    check_pixel_limit(header.width, header.height, max_pixels, name + ": ");
+    const uint64_t stored_bytes =
+        uint64_t{header.height} *
+        (1 + (uint64_t{header.width} * static_cast<uint64_t>(header.stored_pixel_bits) + 7) / 8);
+    if (stored_bytes > kMaxDeflateExpansion * bytes.size()) {
+        throw input_error(name + ": cannot read the PNG file: its " + std::to_string(bytes.size()) +
+                          " bytes cannot hold the " + std::to_string(header.width) + " x " +
+                          std::to_string(header.height) + " image its header claims; the file is damaged or cut short");
+    }
     if (header.row_bytes != 4 * static_cast<size_t>(header.width)) {
         throw input_error(name + ": cannot read the PNG file: unexpected row layout");
-    }
-    std::vector<uint8_t> rgba(header.row_bytes * header.height);
-    if (!read_png_rows(context, header, rgba.data())) {
-        throw input_error(name + ": cannot read the PNG file: " + context.message);
     }
 
     RgbImage image;
@@ -363,13 +395,24 @@ RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name) {
     image.height = static_cast<int32_t>(header.height);
     image.dpi_x = header.dpi_x;
     image.dpi_y = header.dpi_y;
-    const size_t pixels = static_cast<size_t>(header.width) * header.height;
-    image.rgb.resize(3 * pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t alpha = rgba[4 * i + 3];
-        for (size_t c = 0; c < 3; ++c) {
-            image.rgb[3 * i + c] = blend_onto_white(rgba[4 * i + c], alpha);
+    const size_t width = header.width;
+    image.rgb.resize(3 * width * header.height);
+    if (header.passes == 1) {
+        // Row by row: only one row of RGBA is held besides the image.
+        std::vector<uint8_t> row(header.row_bytes);
+        for (size_t y = 0; y < header.height; ++y) {
+            if (!read_png_row(context, row.data())) {
+                throw input_error(name + ": cannot read the PNG file: " + context.message);
+            }
+            blend_pixels(row.data(), width, image.rgb.data() + 3 * width * y);
         }
+    } else {
+        // Interlaced passes fill the whole image before any row is complete.
+        std::vector<uint8_t> rgba(header.row_bytes * header.height);
+        if (!read_png_rows(context, header, rgba.data())) {
+            throw input_error(name + ": cannot read the PNG file: " + context.message);
+        }
+        blend_pixels(rgba.data(), width * header.height, image.rgb.data());
     }
     return image;
 }

@@ -5,20 +5,24 @@
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
 #include "file_io.h"
 #include "page_image.h"
+#include "pixel_limit.h"
 #include "rgb_image.h"
 
 namespace pcxtool {
 
-bool has_png_signature(const std::vector<uint8_t> &bytes);
+bool has_png_signature(ByteView bytes);
 
 // Reads any PNG as 8-bit RGB; translucent pixels are blended onto white,
-// since a PCX image has no transparency.
-RgbImage read_png(const std::vector<uint8_t> &bytes, const std::string &name);
+// since a PCX image has no transparency. An image of more than `max_pixels`,
+// or larger than the file's compressed bytes could hold, is refused from its
+// header, before any pixel memory is taken.
+RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
 // Bilevel pages become 1-bit gray, gray pages 8-bit gray, palette pages
-// indexed PNGs with their palette, RGB pages 8-bit RGB.
+// indexed PNGs with their palette, RGB pages 8-bit RGB, RGBA pages 8-bit RGBA.
 std::unique_ptr<RowSink> make_png_sink(PendingFile &file);
 
 } // namespace pcxtool

@@ -14,7 +14,7 @@ namespace {
 
 class PnmParser {
   public:
-    PnmParser(const std::vector<uint8_t> &bytes, const std::string &name) : bytes_(bytes), name_(name) {}
+    PnmParser(ByteView bytes, const std::string &name) : bytes_(bytes), name_(name) {}
 
     // A header number: whitespace and '#' comments may precede it.
     uint32_t number(const char *what) {
@@ -58,7 +58,7 @@ class PnmParser {
         return data;
     }
 
-    size_t size() const { return bytes_.size(); }
+    size_t remaining() const { return bytes_.size() - at_; }
 
     [[noreturn]] void fail(const std::string &why) const {
         throw input_error(name_ + ": not a valid PNM image: " + why);
@@ -79,7 +79,7 @@ class PnmParser {
         }
     }
 
-    const std::vector<uint8_t> &bytes_;
+    ByteView bytes_;
     const std::string &name_;
     size_t at_ = 2;
 };
@@ -112,6 +112,10 @@ class PnmSink : public RowSink {
     void begin(const PageImage &image) override {
         image_ = image;
         type_ = asked_;
+        if (image.kind == PageKind::Rgba) {
+            begin_pam(image);
+            return;
+        }
         const PnmType natural = image.kind == PageKind::Bilevel ? PnmType::Pbm
                                 : image.kind == PageKind::Gray  ? PnmType::Pgm
                                                                 : PnmType::Ppm;
@@ -139,7 +143,8 @@ class PnmSink : public RowSink {
             case PageKind::Indexed:
                 colour = value < image.palette.size() ? image.palette[value] : Rgb{0, 0, 0};
                 break;
-            case PageKind::Rgb: break;
+            case PageKind::Rgb:
+            case PageKind::Rgba: break;
             }
             colours_[value] = Rgbx{{colour.r, colour.g, colour.b, 0}};
         }
@@ -151,6 +156,13 @@ class PnmSink : public RowSink {
 
     void rows(const uint8_t *pixels, size_t count, size_t stride) override {
         const size_t width = static_cast<size_t>(image_.width);
+        if (image_.kind == PageKind::Rgba) {
+            // red, green, blue, alpha as delivered
+            for (size_t k = 0; k < count; ++k) {
+                file_.write(pixels + k * stride, 4 * width);
+            }
+            return;
+        }
         const size_t out_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
         // Rows already in the file's form go out as they are.
         const bool as_they_are = (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
@@ -214,6 +226,18 @@ class PnmSink : public RowSink {
         }
     }
 
+    // Only PAM holds alpha: a page with it goes there, or nowhere.
+    void begin_pam(const PageImage &image) {
+        if (type_ != PnmType::Any) {
+            const char *asked = type_ == PnmType::Pbm ? "PBM" : type_ == PnmType::Pgm ? "PGM" : "PPM";
+            throw input_error(file_.target() + ": a " + asked +
+                              " file cannot hold the alpha of this RGBA page; name the output .pnm (PAM) or .png");
+        }
+        const std::string header = "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " +
+                                   std::to_string(image.height) + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+    }
+
     PendingFile &file_;
     PnmType asked_;
     PnmType type_ = PnmType::Any;
@@ -227,11 +251,11 @@ class PnmSink : public RowSink {
 
 } // namespace
 
-bool has_pnm_signature(const std::vector<uint8_t> &bytes) {
+bool has_pnm_signature(ByteView bytes) {
     return bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6';
 }
 
-RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
+RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) {
     if (!has_pnm_signature(bytes)) {
         throw input_error(name + ": not a PNM image");
     }
@@ -253,21 +277,28 @@ RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name) {
     if (maxval == 0 || maxval > 65535) {
         parser.fail("the maximum value must be 1 to 65535");
     }
+    check_pixel_limit(width, height, max_pixels, name + ": ");
     const size_t pixels = static_cast<size_t>(width) * height;
-    // Every pixel takes at least one bit of the file; this refuses a header
-    // that claims far more pixels than the file holds before allocating.
-    if (pixels / 8 > parser.size()) {
-        parser.fail("the pixel data end early");
-    }
+    const size_t channels = colour ? 3 : 1;
+    const size_t sample_bytes = maxval > 255 ? 2 : 1;
     if (!plain) {
         parser.end_of_header();
+    }
+    // The least the pixel data can take: raw rows exactly, a plain PBM pixel
+    // one character, a plain sample a digit and a separator (but the last).
+    // A header that claims more than the file holds is refused here, before
+    // the image is allocated.
+    const size_t least = format == 4   ? (width + 7) / 8 * height
+                         : !plain      ? pixels * channels * sample_bytes
+                         : format == 1 ? pixels
+                                       : 2 * pixels * channels - 1;
+    if (least > parser.remaining()) {
+        parser.fail("the pixel data end early");
     }
 
     RgbImage image;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
-    const size_t channels = colour ? 3 : 1;
-    const size_t sample_bytes = maxval > 255 ? 2 : 1;
     auto scaled = [&](uint32_t value) {
         if (value > maxval) {
             parser.fail("a sample exceeds the maximum value " + std::to_string(maxval));

@@ -1,31 +1,37 @@
-// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6).
+// Netpbm images: PBM, PGM and PPM, plain (P1-P3) and raw (P4-P6); PAM (P7)
+// for pages with alpha.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
 #include "file_io.h"
 #include "page_image.h"
+#include "pixel_limit.h"
 #include "rgb_image.h"
 
 namespace pcxtool {
 
 enum class PnmType {
-    Any, // the type that fits the page: PBM bilevel, PGM gray, PPM otherwise
+    Any, // the type that fits the page: PBM bilevel, PGM gray, PAM RGBA, PPM otherwise
     Pbm,
     Pgm,
     Ppm,
 };
 
-bool has_pnm_signature(const std::vector<uint8_t> &bytes);
+bool has_pnm_signature(ByteView bytes);
 
 // Reads the first image of a PNM file; samples of other maximum values are
-// scaled to 0..255.
-RgbImage read_pnm(const std::vector<uint8_t> &bytes, const std::string &name);
+// scaled to 0..255. An image of more than `max_pixels`, or more than the
+// file's remaining bytes can hold, is refused from its header, before any
+// pixel memory is taken.
+RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
-// Writes pages as raw PNM. A page that does not fit the asked type (colour
-// into PGM, say) is an input error naming the page's kind.
+// Writes pages as raw PNM, RGBA pages as PAM with TUPLTYPE RGB_ALPHA. A page
+// that does not fit the asked type (colour into PGM, alpha into PPM, say) is
+// an input error naming the page's kind.
 std::unique_ptr<RowSink> make_pnm_sink(PendingFile &file, PnmType type);
 
 } // namespace pcxtool
