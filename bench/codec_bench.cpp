@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "iffpcx.h"
@@ -19,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr int32_t kWidth = 2000;
 constexpr int32_t kHeight = 2000;
 
-enum Kind { kGray8, kRgb24, kBilevel, kKinds };
+enum Kind { kGray8, kRgb24, kBilevel, kFlat8, kKinds };
 
 [[noreturn]] void fail(const char *what, int32_t status) {
     std::fprintf(stderr, "benchmark set-up failed: %s (%d)\n", what, status);
@@ -84,6 +85,7 @@ const Fixture &fixture(Kind kind) {
         return *fixtures[kind];
     auto *f = new Fixture{kind == kGray8   ? bench::shaded_gray(kWidth, kHeight)
                           : kind == kRgb24 ? bench::shaded_rgb(kWidth, kHeight)
+                          : kind == kFlat8 ? bench::flat_gray(kWidth, kHeight)
                                            : bench::text_page(kWidth, kHeight),
                           {},
                           {}};
@@ -139,8 +141,54 @@ void Encode(benchmark::State &state, Kind kind, int32_t format) {
     report(state, f, format);
 }
 
+// Files named in IFFPCX_BENCH_FILES (separated by ':') decode too, in the
+// layout pcxtool asks for: a byte per pixel, three for RGB.
+void DecodeFile(benchmark::State &state, std::string path) {
+    Bytes file;
+    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) file.insert(file.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    bench::MemoryHost probe(file.data(), file.size());
+    IFFImageInfo info{};
+    const int32_t handle = IFFOpen(probe.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
+    if (handle <= 0) {
+        state.SkipWithError("cannot open the file");
+        return;
+    }
+    IFFClose(handle);
+    const size_t line = size_t(info.width) * (info.color_class == 3 ? 3 : 1);
+    Bytes lines(line * size_t(info.height));
+    for (auto _ : state) {
+        if (decode(file, IFF_PIXELS_INDEX, lines.data(), info.height)) {
+            state.SkipWithError("decoding failed");
+            break;
+        }
+        benchmark::DoNotOptimize(lines.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(lines.size()));
+    state.counters["coded_bytes"] = double(file.size());
+}
+
+const bool kFilesRegistered = [] {
+    const char *list = std::getenv("IFFPCX_BENCH_FILES");
+    for (std::string rest = list ? list : ""; !rest.empty();) {
+        const size_t colon = rest.find(':');
+        const std::string path = rest.substr(0, colon);
+        rest = colon == std::string::npos ? "" : rest.substr(colon + 1);
+        if (!path.empty())
+            benchmark::RegisterBenchmark(("DecodeFile/" + path.substr(path.find_last_of('/') + 1)).c_str(), DecodeFile,
+                                         path)
+                ->Unit(benchmark::kMillisecond);
+    }
+    return true;
+}();
+
 BENCHMARK_CAPTURE(Decode, gray8_few_runs, kGray8, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, rgb24, kRgb24, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Decode, flat8_runs, kFlat8, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, bilevel_text_byte_per_pixel, kBilevel, IFF_PIXELS_SCALED)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Decode, bilevel_text_packed, kBilevel, IFF_PIXELS_PACKED)->Unit(benchmark::kMillisecond);
 

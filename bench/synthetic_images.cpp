@@ -46,6 +46,21 @@ HostImage shaded_rgb(int32_t width, int32_t height) {
     return image;
 }
 
+HostImage flat_gray(int32_t width, int32_t height) {
+    HostImage image{"flat8", described(width, height, 1, 8), width, {}};
+    image.pixels.assign(size_t(width) * size_t(height), 40);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t v = 40;
+            if (x > width / 10 && x < width / 2 && y > height / 8 && y < height / 2) v = 200;
+            const int32_t dx = x - 2 * width / 3, dy = y - 2 * height / 3;
+            if (int64_t(dx) * dx + int64_t(dy) * dy < int64_t(width / 4) * (width / 4)) v = 120;
+            image.pixels[size_t(y) * size_t(width) + size_t(x)] = v;
+        }
+    }
+    return image;
+}
+
 HostImage text_page(int32_t width, int32_t height) {
     HostImage image{"bilevel", described(width, height, 0, 1), width, {}};
     image.pixels.assign(size_t(width) * size_t(height), 255);

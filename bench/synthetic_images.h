@@ -23,6 +23,10 @@ HostImage shaded_gray(int32_t width, int32_t height);
 // 24-bit colour of the same kind, each channel shaded differently.
 HostImage shaded_rgb(int32_t width, int32_t height);
 
+// 8-bit gray in flat shapes (rectangles and discs of a few levels): almost
+// all runs of the full 63 bytes.
+HostImage flat_gray(int32_t width, int32_t height);
+
 // A 1-bit page of text: white margins and line gaps (long runs), lines of
 // glyph-like strokes (short runs). Pixels are 0 (black) or 255 (white).
 HostImage text_page(int32_t width, int32_t height);

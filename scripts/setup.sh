@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the cross-checks with
 # other PCX readers need, when they are missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev netpbm python3-pil binutils pkg-config)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libdeflate-dev netpbm python3-pil binutils pkg-config)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -2,6 +2,7 @@
 // boundaries, the stream ending, seeking forward and back.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -249,3 +250,84 @@ TEST(Decoder, SurvivesArbitraryDataInEveryLayout) {
 }
 
 } // namespace
+
+namespace {
+
+// The coding rules byte by byte, a run's rest carried into the next line.
+std::vector<Bytes> reference_lines(const Bytes &coded, size_t scan, size_t count) {
+    std::vector<Bytes> lines;
+    size_t at = 0, carry = 0;
+    uint8_t carried = 0;
+    for (size_t n = 0; n < count; ++n) {
+        Bytes line;
+        while (line.size() < scan) {
+            if (carry) {
+                line.push_back(carried);
+                --carry;
+            } else if (coded[at] >= 0xC0) {
+                carry = coded[at] & 0x3F;
+                carried = coded[at + 1];
+                at += 2;
+            } else {
+                line.push_back(coded[at++]);
+            }
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Coded data in proportions of literals, single-byte pairs (C1 xx, data often
+// 0xC0 or above), short and long runs and empty pairs (C0 xx).
+// The data decode to at least `decoded` bytes.
+Bytes random_coded(size_t decoded, int literal_weight, int single_weight, int run_weight, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes coded;
+    const int total = literal_weight + single_weight + run_weight + 1;
+    for (size_t produced = 0; produced < decoded;) {
+        const int pick = int(rng() % uint32_t(total));
+        if (pick < literal_weight) {
+            coded.push_back(uint8_t(rng() % 0xC0));
+            produced += 1;
+        } else if (pick < literal_weight + single_weight) {
+            coded.push_back(0xC1);
+            coded.push_back(uint8_t(0xC0 + rng() % 0x40));
+            produced += 1;
+        } else if (pick < total - 1) {
+            coded.push_back(uint8_t(0xC2 + rng() % 62));
+            coded.push_back(uint8_t(rng()));
+            produced += coded[coded.size() - 2] & 0x3F;
+        } else {
+            coded.push_back(0xC0);
+            coded.push_back(uint8_t(rng()));
+        }
+    }
+    return coded;
+}
+
+} // namespace
+
+// Long lines of mixed data reach the decoder's wide loops; every line must
+// match the coding rules whatever the read sizes split.
+TEST(Decoder, LongLinesOfMixedDataMatchTheCodingRules) {
+    struct Mix {
+        const char *name;
+        int literals, singles, runs;
+    };
+    const Mix mixes[] = {{"photo", 6, 3, 1}, {"singles only", 0, 1, 0}, {"runs only", 0, 0, 1}, {"literals", 1, 0, 0}};
+    for (const Mix &mix : mixes) {
+        for (int32_t scan : {17, 100, 3001}) {
+            const int lines = 40;
+            Bytes coded = random_coded(size_t(scan) * lines, mix.literals, mix.singles, mix.runs,
+                                       uint32_t(scan) * 7 + uint32_t(mix.literals));
+            const std::vector<Bytes> expected = reference_lines(coded, size_t(scan), lines);
+            for (int32_t max_read : {INT32_MAX, 37, 4099}) {
+                Page page(scan, coded, max_read, lines);
+                ASSERT_GT(page.handle, 0);
+                for (int n = 0; n < lines; ++n)
+                    ASSERT_EQ(page.line(scan), expected[size_t(n)])
+                        << mix.name << ", lines of " << scan << ", reads of " << max_read << ", line " << n;
+            }
+        }
+    }
+}

@@ -6,9 +6,77 @@
 #include "pcx/stream_io.h"
 #include "pixels/planes.h"
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define IFF_WINDOW_ENCODER 1
+#endif
+
 namespace iff {
 
 namespace {
+
+#ifdef IFF_WINDOW_ENCODER
+// For eight bytes without runs, marks[b] set where a byte is 0xC0 or above:
+// the shuffle that spreads the bytes to make room for a 0xC1 in front of
+// each marked one (0x80 leaves a zero there), and those 0xC1 bytes.
+struct SpreadTables {
+    uint8_t order[256][16];
+    uint8_t counts[256][16];
+    uint8_t length[256];
+};
+
+constexpr SpreadTables make_spread_tables() {
+    SpreadTables t{};
+    for (int marks = 0; marks < 256; ++marks) {
+        int at = 0;
+        for (int i = 0; i < 16; ++i) {
+            t.order[marks][i] = 0x80;
+            t.counts[marks][i] = 0;
+        }
+        for (int i = 0; i < 8; ++i) {
+            if ((marks >> i) & 1) t.counts[marks][at++] = 0xC1;
+            t.order[marks][at++] = uint8_t(i);
+        }
+        t.length[marks] = uint8_t(at);
+    }
+    return t;
+}
+
+constexpr SpreadTables kSpread = make_spread_tables();
+
+// Noisy lines have few runs but many single bytes of 0xC0 or above. Codes
+// windows of 16 bytes that hold no two equal neighbours (the 17th byte
+// included) by spreading each half with one shuffle; stops at the first
+// window with a run, or 17 bytes before the end. Returns the new position.
+__attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int32_t i, int32_t size,
+                                                        uint8_t *&out_ref) {
+    uint8_t *out = out_ref;
+    const __m128i top = _mm_set1_epi8(char(0xC0));
+    for (; i + 17 <= size; i += 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 1));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)) != 0) break;
+        const auto marks = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(here, top), top)));
+        const uint32_t low = marks & 0xFF;
+        const uint32_t high = marks >> 8;
+        const __m128i low_bytes = _mm_or_si128(
+            _mm_shuffle_epi8(here, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[low]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.counts[low])));
+        const __m128i high_half = _mm_srli_si128(here, 8);
+        const __m128i high_bytes = _mm_or_si128(
+            _mm_shuffle_epi8(high_half, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[high]))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.counts[high])));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), low_bytes);
+        out += kSpread.length[low];
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), high_bytes);
+        out += kSpread.length[high];
+    }
+    out_ref = out;
+    return i;
+}
+
+bool has_window_encoder() { return __builtin_cpu_supports("ssse3"); }
+#endif
 
 // End of the stretch from i of bytes that go out as they stand: single bytes
 // (unequal to the next one) below 0xC0.
@@ -24,14 +92,40 @@ int32_t plain_stretch_end(const uint8_t *line, int32_t i, int32_t size) {
     return size;
 }
 
+// Copies n bytes that go out as they stand, eight at a time; may write up to
+// seven bytes beyond them (kEncodeSlack) but reads only the room bytes that
+// lie in the line from src.
+inline void copy_plain(uint8_t *out, const uint8_t *src, int32_t n, int32_t room) {
+    if (n <= 8 && room >= 8) {
+        std::memcpy(out, src, 8);
+        return;
+    }
+    if (n < 8) {
+        for (int32_t k = 0; k < n; ++k) out[k] = src[k];
+        return;
+    }
+    int32_t k = 0;
+    for (; k + 8 <= n; k += 8) std::memcpy(out + k, src + k, 8);
+    if (k < n) std::memcpy(out + n - 8, src + n - 8, 8);
+}
+
 } // namespace
 
 int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out) {
     uint8_t *const start = out;
     int32_t i = 0;
+#ifdef IFF_WINDOW_ENCODER
+    const bool windows = has_window_encoder();
+#endif
     while (i < size) {
+#ifdef IFF_WINDOW_ENCODER
+        if (windows) {
+            i = encode_windows(line, i, size, out);
+            if (i >= size) break;
+        }
+#endif
         const int32_t plain_end = plain_stretch_end(line, i, size);
-        std::memcpy(out, line + i, size_t(plain_end - i));
+        copy_plain(out, line + i, plain_end - i, size - i);
         out += plain_end - i;
         i = plain_end;
         if (i == size) break;

@@ -7,10 +7,13 @@
 
 namespace iff {
 
+constexpr int32_t kEncodeSlack = 8;
+
 // Codes size bytes of line into out and returns the coded length: runs of 2
 // to 63 equal bytes as a count byte and the value, single bytes below 0xC0 as
 // themselves and single bytes of 0xC0 or above behind the count byte 0xC1.
-// out must hold 2 * size bytes.
+// out must hold 2 * size + kEncodeSlack bytes: stretches are copied a word at
+// a time.
 int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out);
 
 // Codes line_buffer into encode_buffer and writes it with one write call:

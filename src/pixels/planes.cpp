@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
 #include "pixels/sample_layout.h"
 #include "pixels/samples.h"
 
@@ -91,16 +95,95 @@ void pad_planes(const IFFHandle &h, const PlaneReads &reads) {
     }
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define IFF_SHUFFLE_INTERLEAVE 1
+// Sixteen pixels at a time: each 16-byte block of the output gathers its
+// bytes from the three planes with one shuffle per plane. Returns the pixels
+// done; the caller finishes the rest.
+__attribute__((target("ssse3"))) int32_t interleave_rgb_blocks(uint8_t *destination, const uint8_t *red,
+                                                               const uint8_t *green, const uint8_t *blue,
+                                                               int32_t width) {
+    // order[block][plane]: for each output byte of the block, the pixel
+    // whose sample of that plane it is, or 0x80 (zero) for another plane.
+    alignas(16) static constexpr uint8_t order[3][3][16] = {
+        {{0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80, 5},
+         {0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80},
+         {0x80, 0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80}},
+        {{0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10, 0x80},
+         {5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10},
+         {0x80, 5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80}},
+        {{0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80, 0x80},
+         {0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80},
+         {10, 0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15}}};
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16, destination += 48) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(red + x));
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(green + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(blue + x));
+        for (int block = 0; block < 3; ++block) {
+            const __m128i out = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(r, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][0]))),
+                             _mm_shuffle_epi8(g, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][1])))),
+                _mm_shuffle_epi8(b, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][2]))));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(destination + 16 * block), out);
+        }
+    }
+    return x;
+}
+#endif
+
 void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
     const uint8_t *red = source;
     const uint8_t *green = source + stride;
     const uint8_t *blue = source + 2 * stride;
-    for (int32_t x = 0; x < width; ++x, destination += 3) {
+    int32_t x = 0;
+#ifdef IFF_SHUFFLE_INTERLEAVE
+    if (__builtin_cpu_supports("ssse3")) {
+        x = interleave_rgb_blocks(destination, red, green, blue, width);
+        destination += 3 * int64_t(x);
+    }
+#endif
+    for (; x < width; ++x, destination += 3) {
         destination[0] = red[x];
         destination[1] = green[x];
         destination[2] = blue[x];
     }
 }
+
+#ifdef IFF_SHUFFLE_INTERLEAVE
+// The reverse: sixteen pixels (48 bytes) to sixteen bytes of each plane,
+// each plane's bytes gathered from the three blocks by one shuffle apiece.
+__attribute__((target("ssse3"))) int32_t deinterleave_rgb_blocks(uint8_t *red, uint8_t *green, uint8_t *blue,
+                                                                 const uint8_t *source, int32_t width) {
+    // order[plane][block]: for each byte of the plane, its place in the
+    // block, or 0x80 (zero) when it lies in another block.
+    alignas(16) static constexpr uint8_t order[3][3][16] = {
+        {{0, 3, 6, 9, 12, 15, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 2, 5, 8, 11, 14, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 1, 4, 7, 10, 13}},
+        {{1, 4, 7, 10, 13, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0, 3, 6, 9, 12, 15, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 2, 5, 8, 11, 14}},
+        {{2, 5, 8, 11, 14, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 1, 4, 7, 10, 13, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+         {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0, 3, 6, 9, 12, 15}}};
+    uint8_t *planes[3] = {red, green, blue};
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16, source += 48) {
+        const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 16));
+        const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 32));
+        for (int p = 0; p < 3; ++p) {
+            const __m128i out = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(b0, _mm_load_si128(reinterpret_cast<const __m128i *>(order[p][0]))),
+                             _mm_shuffle_epi8(b1, _mm_load_si128(reinterpret_cast<const __m128i *>(order[p][1])))),
+                _mm_shuffle_epi8(b2, _mm_load_si128(reinterpret_cast<const __m128i *>(order[p][2]))));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(planes[p] + x), out);
+        }
+    }
+    return x;
+}
+#endif
 
 void interleave_rgba(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
     const uint8_t *red = source;
@@ -123,6 +206,16 @@ bool delivers_rgba(const IFFHandle &h) {
 
 void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
                       int32_t width) {
+#ifdef IFF_SHUFFLE_INTERLEAVE
+    if (planes >= 3 && __builtin_cpu_supports("ssse3")) {
+        const int32_t done = deinterleave_rgb_blocks(line, line + stride, line + 2 * stride, source, width);
+        for (int32_t p = 0; p < 3; ++p) {
+            uint8_t *plane = line + p * stride;
+            for (int32_t x = done; x < width; ++x) plane[x] = source[3 * int64_t(x) + p];
+        }
+        return;
+    }
+#endif
     for (int32_t p = 0; p < std::min(planes, 3); ++p) {
         uint8_t *plane = line + p * stride;
         for (int32_t x = 0; x < width; ++x) plane[x] = source[3 * int64_t(x) + p];

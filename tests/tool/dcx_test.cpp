@@ -76,4 +76,51 @@ TEST(PackUnpack, UnpackThenPackKeepsEveryPage) {
 }
 
 } // namespace
+
+// Pages decoded on two threads are reported as one thread would: warnings
+// of the pages before the first failure, in page order, then that failure.
+TEST(DecodeDcx, ReportsPagesInOrderWhateverThreadDecodedThem) {
+    TempDir dir;
+    std::vector<uint8_t> cut = read_bytes(corpus("np_bilevel.pcx"));
+    cut.resize(cut.size() / 2); // the last page: its data end early
+    std::vector<uint8_t> no_block = read_bytes(corpus("im_palette8.pcx"));
+    no_block.resize(no_block.size() - 769); // the 256-colour block cut off
+    const std::vector<std::vector<uint8_t>> pages = {read_bytes(corpus("np_bilevel.pcx")), no_block, no_block,
+                                                     read_bytes(corpus("np_24bit.pcx")), cut};
+    std::vector<uint8_t> dcx = {0xB1, 0x68, 0xDE, 0x3A};
+    uint32_t offset = static_cast<uint32_t>(4 * (pages.size() + 2));
+    auto put_u32 = [&dcx](uint32_t v) {
+        for (int k = 0; k < 4; ++k) dcx.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    };
+    for (const auto &page : pages) {
+        put_u32(offset);
+        offset += static_cast<uint32_t>(page.size());
+    }
+    put_u32(0);
+    for (const auto &page : pages) dcx.insert(dcx.end(), page.begin(), page.end());
+    write_bytes(dir / "mixed.dcx", dcx);
+
+    // Pages 1 and 2 warn on different threads; page 4 fails last.
+    const RunResult failed = run_pcxtool({"decode", dir / "mixed.dcx", dir / "page-%d.ppm"});
+    EXPECT_EQ(failed.exit_code, 1);
+    const std::string file = dir / "mixed.dcx";
+    const std::string warning = ": has no 256-colour palette block; its colours may be wrong\n";
+    const std::string warnings = "pcxtool: warning: " + file + ": page 1" + warning + "pcxtool: warning: " + file +
+                                 ": page 2" + warning;
+    EXPECT_EQ(failed.err.substr(0, warnings.size()), warnings);
+    EXPECT_NE(failed.err.find(file + ": page 4: decoding line"), std::string::npos) << failed.err;
+    EXPECT_FALSE(fs::exists(dir / "page-0.ppm"));
+    EXPECT_FALSE(fs::exists(dir / "page-3.ppm"));
+
+    // The pages that decode come out as each does alone.
+    const RunResult all = run_pcxtool({"decode", corpus("np_pages.dcx"), dir / "all-%d.ppm"});
+    ASSERT_EQ(all.exit_code, 0) << all.err;
+    for (int page = 0; page < 4; ++page) {
+        const RunResult one =
+            run_pcxtool({"decode", "--page", std::to_string(page), corpus("np_pages.dcx"), dir / "one.ppm"});
+        ASSERT_EQ(one.exit_code, 0) << one.err;
+        EXPECT_EQ(read_bytes(dir / ("all-" + std::to_string(page) + ".ppm")), read_bytes(dir / "one.ppm")) << page;
+    }
+}
+
 } // namespace tool_test

@@ -1,5 +1,12 @@
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "command_line.h"
 #include "commands.h"
@@ -23,6 +30,59 @@ std::unique_ptr<RowSink> make_sink(ImageFormat format, PendingFile &file) {
     case ImageFormat::Ppm: return make_pnm_sink(file, PnmType::Ppm);
     }
     return nullptr;
+}
+
+// What decoding one page left behind, for the report in page order.
+struct PageOutcome {
+    std::string warnings;
+    std::exception_ptr error;
+};
+
+// Decodes the pages on two threads, each with a reader of its own and every
+// other page, straight into their output files. Only the outcomes wait, and
+// they are reported in page order: the warnings of every page before the
+// first that failed, then its error, exactly as one thread would.
+void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
+                                 const std::vector<std::string> &targets, ImageFormat format, OutputBatch &batch) {
+    std::vector<PageOutcome> outcomes(pages.size());
+    std::mutex batch_lock;
+    // Pages after the first that failed are not needed.
+    std::atomic<size_t> first_failure{pages.size()};
+    auto work = [&](PcxFile *reader, size_t first) {
+        std::unique_ptr<PcxFile> own;
+        for (size_t k = first; k < pages.size() && k < first_failure.load(); k += 2) {
+            try {
+                if (reader == nullptr) {
+                    own = std::make_unique<PcxFile>(file.bytes(), file.path());
+                    own->set_max_pixels(file.max_pixels());
+                    reader = own.get();
+                }
+                PendingFile *output = nullptr;
+                {
+                    const std::lock_guard<std::mutex> guard(batch_lock);
+                    output = &batch.add(targets[k]);
+                }
+                std::unique_ptr<RowSink> sink = make_sink(format, *output);
+                reader->decode_page(pages[k], *sink, &outcomes[k].warnings);
+                output->finish(); // a file of many pages must not hold a descriptor per page
+            } catch (...) {
+                outcomes[k].error = std::current_exception();
+                size_t seen = first_failure.load();
+                while (k < seen && !first_failure.compare_exchange_weak(seen, k)) {
+                }
+                return;
+            }
+        }
+    };
+    std::thread second(work, nullptr, size_t{1});
+    work(&file, 0);
+    second.join();
+    for (const PageOutcome &outcome : outcomes) {
+        std::fputs(outcome.warnings.c_str(), stderr);
+        if (outcome.error) {
+            std::rethrow_exception(outcome.error);
+        }
+    }
 }
 
 } // namespace
@@ -76,14 +136,25 @@ int run_decode(const Args &args) {
         refuse_overwriting_inputs(targets.back());
     }
     OutputBatch batch;
-    PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
     std::vector<std::string> written;
-    for (size_t i = 0; i < pages.size(); ++i) {
-        PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
-        std::unique_ptr<RowSink> sink = make_sink(format, output);
-        file.decode_page(pages[i], *sink);
-        output.finish(); // a file of many pages must not hold a descriptor per page
-        written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+    // Two pages named alike are refused when the second is reached, after
+    // the first was decoded, and standard output takes the pages one after
+    // another: one thread keeps those orders.
+    const bool distinct = std::set<std::string>(targets.begin(), targets.end()).size() == targets.size();
+    if (!to_stdout && pages.size() > 1 && distinct && std::thread::hardware_concurrency() > 1) {
+        decode_pages_on_two_threads(file, pages, targets, format, batch);
+        for (size_t i = 0; i < pages.size(); ++i) {
+            written.push_back(targets[i] + ": page " + std::to_string(pages[i]));
+        }
+    } else {
+        PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
+        for (size_t i = 0; i < pages.size(); ++i) {
+            PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
+            std::unique_ptr<RowSink> sink = make_sink(format, output);
+            file.decode_page(pages[i], *sink);
+            output.finish(); // a file of many pages must not hold a descriptor per page
+            written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+        }
     }
     batch.commit_all();
     for (const std::string &line : written) {

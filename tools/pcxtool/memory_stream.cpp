@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace pcxtool {
 
@@ -20,7 +21,11 @@ MemoryStream *g_streams[kStreamSlots] = {};
 // 0x0200 truncate).
 constexpr int32_t kOpenTruncate = 0x0200;
 
+// Pages of a file are decoded on several threads, each with a stream of its own.
+std::mutex g_streams_lock;
+
 MemoryStream *find_stream(int32_t id) {
+    std::lock_guard<std::mutex> guard(g_streams_lock);
     return id >= 0 && id < kStreamSlots ? g_streams[id] : nullptr;
 }
 
@@ -29,6 +34,7 @@ int32_t IFF_CALLBACK stream_open(const void *source, int32_t flags, int32_t /*pe
     if (record == nullptr || record->stream == nullptr) {
         return -1;
     }
+    std::lock_guard<std::mutex> guard(g_streams_lock);
     for (int32_t id = 0; id < kStreamSlots; ++id) {
         if (g_streams[id] == nullptr) {
             g_streams[id] = record->stream;
@@ -43,6 +49,7 @@ int32_t IFF_CALLBACK stream_close(int32_t id) {
     if (find_stream(id) == nullptr) {
         return -1;
     }
+    std::lock_guard<std::mutex> guard(g_streams_lock);
     g_streams[id] = nullptr;
     return 0;
 }

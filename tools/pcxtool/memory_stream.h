@@ -24,6 +24,9 @@ class MemoryStream {
 
     const std::vector<uint8_t> &bytes() const { return bytes_; }
     ByteView contents() const { return read_only_ ? view_ : ByteView(bytes_); }
+    // Hands the bytes over, leaving the stream empty.
+    std::vector<uint8_t> release() { return std::move(bytes_); }
+    void reserve(size_t size) { bytes_.reserve(size); }
 
     // Called on open: position 0, and for a create also an empty buffer.
     void reset(bool truncate);

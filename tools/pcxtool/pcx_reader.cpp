@@ -1,5 +1,8 @@
 #include "pcx_reader.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <cstdio>
 
 #include "file_io.h"
@@ -36,6 +39,14 @@ bool all_gray(const std::vector<Rgb> &palette) {
         }
     }
     return true;
+}
+
+// Rows are decoded into blocks of about this size, many lines a call.
+constexpr size_t kBlockBytes = 512 * 1024;
+
+// A bilevel pixel from its palette colour: 1 white, 0 black.
+uint8_t bilevel_value(const Rgb &colour) {
+    return colour.r + colour.g + colour.b >= 384 ? 1 : 0;
 }
 
 std::vector<Rgb> gray_ramp(int entries) {
@@ -220,7 +231,22 @@ PageInfo PcxFile::check_page(int page) {
     return info;
 }
 
-void PcxFile::decode_page(int page, RowSink &sink) {
+// The line of a failed block that the library could not decode: the lines
+// before it decode again from the page's start, then one at a time.
+int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
+    if (IFFSeek(handle_, first) != IFF_OK) {
+        return first;
+    }
+    std::vector<uint8_t> line(static_cast<size_t>(info_.width) * 4 + 8);
+    for (uint32_t k = 0; k + 1 < count; ++k) {
+        if (IFFGetLine(handle_, 1, line.data()) != IFF_OK) {
+            return first + int32_t(k);
+        }
+    }
+    return first + int32_t(count) - 1;
+}
+
+void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     const PageInfo info = check_page(page);
     const HeaderFields &header = info.header;
     const int depth = header.bits_per_plane * header.planes;
@@ -265,11 +291,30 @@ void PcxFile::decode_page(int page, RowSink &sink) {
         }
     }
 
-    // The library delivers one byte per pixel (three for RGB, four for RGBA); its own
-    // answer is checked so that a line never outgrows the buffer.
-    const size_t line_bytes = row_bytes(image);
+    // Bilevel pages for a sink that takes packed rows come from the library
+    // packed, inverted when index 0 is black, so that they are PBM rows.
+    const bool packed = image.kind == PageKind::Bilevel && sink.takes_packed_bilevel() && depth == 1;
+    int32_t status = IFF_OK;
+    bool all_black = false;
+    bool all_white = false;
+    if (packed) {
+        const bool black0 = bilevel_value(palette[0]) == 0;
+        const bool black1 = bilevel_value(palette[1]) == 0;
+        all_black = black0 && black1;
+        all_white = !black0 && !black1;
+        const uint32_t layout = IFF_PIXELS_PACKED | (black0 && !black1 ? IFF_PIXELS_INVERT : 0);
+        status = IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, layout, 0, nullptr);
+        if (status != IFF_OK) {
+            fail(page, "choosing the packed sample layout", status);
+        }
+    }
+
+    // The library delivers one byte per pixel (three for RGB), or packed
+    // bilevel rows; its own answer is checked so that a line never outgrows
+    // the buffer.
+    const size_t line_bytes = packed ? packed_row_bytes(image) : row_bytes(image);
     uint16_t delivered = 0;
-    int32_t status = IFFControl(handle_, IFF_REQ_LINE_SIZE, 0, 0, &delivered);
+    status = IFFControl(handle_, IFF_REQ_LINE_SIZE, 0, 0, &delivered);
     if (status != IFF_OK) {
         fail(page, "asking the line size", status);
     }
@@ -280,39 +325,58 @@ void PcxFile::decode_page(int page, RowSink &sink) {
                           std::to_string(line_bytes));
     }
 
-    std::vector<uint8_t> line(line_bytes);
-    std::vector<uint8_t> out(line_bytes);
+    // Lines lie a stride apart: a byte per pixel (three for RGB) whatever
+    // the layout, so packed rows are shorter than their stride.
+    const size_t stride = row_bytes(image);
+    const size_t block_lines = std::max<size_t>(1, std::min<size_t>(kBlockBytes / stride, size_t(image.height)));
+    std::vector<uint8_t> block(block_lines * stride);
+
+    // Index to output byte for the one-byte-per-pixel pages; an index the
+    // palette does not hold is refused.
+    std::array<uint8_t, 256> mapped{};
+    std::array<bool, 256> known{};
+    for (size_t index = 0; index < palette.size() && index < 256; ++index) {
+        known[index] = true;
+        mapped[index] = image.kind == PageKind::Bilevel ? bilevel_value(palette[index])
+                        : image.kind == PageKind::Gray  ? palette[index].r
+                                                        : static_cast<uint8_t>(index);
+    }
+    // Palette pages whose palette holds every value the depth allows need no
+    // pass: their rows are the indices as the library delivers them.
+    const bool every_index_known = image.kind == PageKind::Indexed && palette.size() >= (size_t{1} << depth);
+    const bool translate =
+        !packed && image.kind != PageKind::Rgb && image.kind != PageKind::Rgba && !every_index_known;
+    const uint8_t pad_mask = static_cast<uint8_t>(0xFF00 >> (image.width % 8 == 0 ? 8 : image.width % 8));
+
+    image.packed_bilevel = packed;
     sink.begin(image);
-    for (int32_t y = 0; y < image.height; ++y) {
-        status = IFFGetLine(handle_, 1, line.data());
+    for (int32_t y = 0; y < image.height;) {
+        const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(image.height - y)));
+        status = IFFGetLine(handle_, count, block.data());
         if (status != IFF_OK) {
-            fail(page, "decoding line " + std::to_string(y), status);
+            fail(page, "decoding line " + std::to_string(failing_line(y, count)), status);
         }
-        switch (image.kind) {
-        case PageKind::Rgb:
-        case PageKind::Rgba: out.swap(line); break;
-        case PageKind::Bilevel:
-        case PageKind::Gray:
-        case PageKind::Indexed:
-            for (size_t x = 0; x < line_bytes; ++x) {
-                const uint8_t index = line[x];
-                if (index >= palette.size()) {
-                    throw input_error(where(page) + "line " + std::to_string(y) + " holds index " +
-                                      std::to_string(index) + ", beyond the " + std::to_string(palette.size()) +
-                                      "-entry palette");
+        for (uint32_t k = 0; k < count; ++k) {
+            uint8_t *line = block.data() + k * stride;
+            if (translate) {
+                for (size_t x = 0; x < line_bytes; ++x) {
+                    const uint8_t index = line[x];
+                    if (!known[index]) {
+                        throw input_error(where(page) + "line " + std::to_string(y + int32_t(k)) + " holds index " +
+                                          std::to_string(index) + ", beyond the " + std::to_string(palette.size()) +
+                                          "-entry palette");
+                    }
+                    line[x] = mapped[index];
                 }
-                const Rgb &colour = palette[index];
-                if (image.kind == PageKind::Bilevel) {
-                    out[x] = colour.r + colour.g + colour.b >= 384 ? 1 : 0;
-                } else if (image.kind == PageKind::Gray) {
-                    out[x] = colour.r;
-                } else {
-                    out[x] = index;
+            } else if (packed) {
+                if (all_black || all_white) {
+                    std::memset(line, all_black ? 0xFF : 0, line_bytes);
                 }
+                line[line_bytes - 1] &= pad_mask;
             }
-            break;
         }
-        sink.row(out.data());
+        sink.rows(block.data(), count, stride);
+        y += int32_t(count);
     }
     // A 256-colour page keeps its palette in a block at its end; without one
     // the colours come from the header's 16-entry map.
@@ -320,8 +384,13 @@ void PcxFile::decode_page(int page, RowSink &sink) {
     if (depth == 8 && header.version == 5 && info.color_class == 2 &&
         (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
          bytes_[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
-        std::fprintf(stderr, "pcxtool: warning: %shas no 256-colour palette block; its colours may be wrong\n",
-                     where(page).c_str());
+        const std::string warning =
+            "pcxtool: warning: " + where(page) + "has no 256-colour palette block; its colours may be wrong\n";
+        if (warnings != nullptr) {
+            *warnings += warning;
+        } else {
+            std::fputs(warning.c_str(), stderr);
+        }
     }
     sink.finish();
 }

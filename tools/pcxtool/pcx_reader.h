@@ -63,12 +63,19 @@ class PcxFile {
     // before its first line: a layout pcxtool does not convert, an empty
     // window, plane lines too short for the width, more pixels than allowed.
     PageInfo check_page(int page);
-    void decode_page(int page, RowSink &sink);
+    // Warnings go to stderr, or are appended to *warnings when given.
+    void decode_page(int page, RowSink &sink, std::string *warnings = nullptr);
+
+    // The file's bytes, which a second reader on another thread may share
+    // while this one lives.
+    ByteView bytes() const { return bytes_; }
+    uint64_t max_pixels() const { return max_pixels_; }
 
   private:
     void open();
     void select(int page);
     void set_index_layout(int page);
+    int32_t failing_line(int32_t first, uint32_t count);
     std::vector<Rgb> export_palette(int page, int depth, bool *exported);
     [[noreturn]] void fail(int page, const std::string &step, int32_t status) const;
     std::string where(int page) const;

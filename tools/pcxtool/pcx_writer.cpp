@@ -62,6 +62,10 @@ std::vector<uint8_t> write_pcx(const RgbImage &image, const PcxLayout &layout, c
                           std::to_string(kMaxImageSide) + ")");
     }
     MemoryStream stream(options.align_palette ? MemoryStream::PastEnd::Extend : MemoryStream::PastEnd::Clamp);
+    // Room for the coded image at its largest, two bytes a byte, so the
+    // buffer never grows; pages are touched only as they are written.
+    stream.reserve(2 * (static_cast<size_t>(image.width) + 1) * static_cast<size_t>(image.height) *
+                       (layout.depth() == 24 ? 3 : 1) + 4096);
     StreamSource source = make_stream_source(stream);
     IFFImageInfo info{};
     info.width = image.width;
@@ -101,20 +105,24 @@ std::vector<uint8_t> write_pcx(const RgbImage &image, const PcxLayout &layout, c
     const size_t width = static_cast<size_t>(image.width);
     const bool rgb = layout.color_class == 3;
     const IndexMap indices(layout);
-    std::vector<uint8_t> line(rgb ? 3 * width : width);
+    std::vector<uint8_t> line(rgb ? 0 : width);
+    const bool known_indices = !rgb && layout.indices.size() == width * static_cast<size_t>(image.height);
     for (int32_t y = 0; y < image.height; ++y) {
         const uint8_t *source_row = &image.rgb[3 * width * static_cast<size_t>(y)];
-        if (rgb) {
-            std::memcpy(line.data(), source_row, line.size());
-        } else {
-            for (size_t x = 0; x < width; ++x) {
-                line[x] = indices.index_of(source_row + 3 * x);
-            }
+        const uint8_t *row = source_row;
+        if (known_indices) {
+            row = &layout.indices[width * static_cast<size_t>(y)];
+        } else if (!rgb) {
+            indices.map_row(source_row, width, line.data());
+            row = line.data();
         }
-        handle.check(IFFPutLine(handle.get(), 1, line.data()), "writing line " + std::to_string(y));
+        const int32_t status = IFFPutLine(handle.get(), 1, row);
+        if (status != IFF_OK) {
+            handle.check(status, "writing line " + std::to_string(y));
+        }
     }
     handle.close();
-    return stream.bytes();
+    return stream.release();
 }
 
 } // namespace pcxtool

@@ -1,6 +1,8 @@
 #include "pnm_io.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cctype>
 #include <string>
 
@@ -82,6 +84,27 @@ class PnmParser {
     size_t at_ = 2;
 };
 
+// byte b of a PBM row (1 black) as 8 gray bytes, or 24 RGB bytes.
+template <size_t BytesPerPixel> struct BitsToPixels {
+    uint8_t bytes[256][8 * BytesPerPixel];
+};
+
+template <size_t BytesPerPixel> constexpr BitsToPixels<BytesPerPixel> make_bits_to_pixels() {
+    BitsToPixels<BytesPerPixel> table{};
+    for (size_t b = 0; b < 256; ++b) {
+        for (size_t k = 0; k < 8; ++k) {
+            const uint8_t level = (b >> (7 - k)) & 1 ? 0 : 255;
+            for (size_t c = 0; c < BytesPerPixel; ++c) {
+                table.bytes[b][k * BytesPerPixel + c] = level;
+            }
+        }
+    }
+    return table;
+}
+
+constexpr BitsToPixels<1> kBitsToGray = make_bits_to_pixels<1>();
+constexpr BitsToPixels<3> kBitsToRgb = make_bits_to_pixels<3>();
+
 class PnmSink : public RowSink {
   public:
     PnmSink(PendingFile &file, PnmType type) : file_(file), asked_(type) {}
@@ -109,52 +132,100 @@ class PnmSink : public RowSink {
         std::string header = std::string(magic) + "\n" + std::to_string(image.width) + " " +
                              std::to_string(image.height) + "\n" + (type_ == PnmType::Pbm ? "" : "255\n");
         file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
-        const size_t width = static_cast<size_t>(image.width);
-        out_.assign(type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width, 0);
+        out_.clear();
+        // What each byte of a one-byte-per-pixel row stands for.
+        for (size_t value = 0; value < 256; ++value) {
+            Rgb colour{};
+            const auto v = static_cast<uint8_t>(value);
+            switch (image.kind) {
+            case PageKind::Bilevel: colour = v ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; break;
+            case PageKind::Gray: colour = Rgb{v, v, v}; break;
+            case PageKind::Indexed:
+                colour = value < image.palette.size() ? image.palette[value] : Rgb{0, 0, 0};
+                break;
+            case PageKind::Rgb:
+            case PageKind::Rgba: break;
+            }
+            colours_[value] = Rgbx{{colour.r, colour.g, colour.b, 0}};
+        }
     }
 
-    void row(const uint8_t *pixels) override {
+    void row(const uint8_t *pixels) override { rows(pixels, 1, 0); }
+
+    bool takes_packed_bilevel() const override { return true; }
+
+    void rows(const uint8_t *pixels, size_t count, size_t stride) override {
         const size_t width = static_cast<size_t>(image_.width);
         if (image_.kind == PageKind::Rgba) {
-            file_.write(pixels, 4 * width); // red, green, blue, alpha as delivered
+            // red, green, blue, alpha as delivered
+            for (size_t k = 0; k < count; ++k) {
+                file_.write(pixels + k * stride, 4 * width);
+            }
             return;
         }
-        if (type_ == PnmType::Pbm) {
-            std::fill(out_.begin(), out_.end(), 0);
-            for (size_t x = 0; x < width; ++x) {
-                if (pixels[x] == 0) { // PBM marks black pixels
-                    out_[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-                }
-            }
-        } else {
-            for (size_t x = 0; x < width; ++x) {
-                Rgb colour{};
-                switch (image_.kind) {
-                case PageKind::Bilevel: {
-                    const auto level = static_cast<uint8_t>(pixels[x] ? 255 : 0);
-                    colour = Rgb{level, level, level};
-                    break;
-                }
-                case PageKind::Gray: colour = Rgb{pixels[x], pixels[x], pixels[x]}; break;
-                case PageKind::Indexed: colour = image_.palette[pixels[x]]; break;
-                case PageKind::Rgb: colour = Rgb{pixels[3 * x], pixels[3 * x + 1], pixels[3 * x + 2]}; break;
-                case PageKind::Rgba: break; // written as PAM above
-                }
-                if (type_ == PnmType::Pgm) {
-                    out_[x] = colour.r;
-                } else {
-                    out_[3 * x] = colour.r;
-                    out_[3 * x + 1] = colour.g;
-                    out_[3 * x + 2] = colour.b;
-                }
-            }
+        const size_t out_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
+        // Rows already in the file's form go out as they are.
+        const bool as_they_are = (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
+                                 (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
+                                 (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
+        if (as_they_are && (stride == out_bytes || count == 1)) {
+            file_.write(pixels, count * out_bytes);
+            return;
         }
-        file_.write(out_.data(), out_.size());
+        // One byte of slack: palette colours are stored four bytes at a time.
+        if (out_.size() < count * out_bytes + 1) {
+            out_.resize(count * out_bytes + 1);
+        }
+        for (size_t k = 0; k < count; ++k) {
+            convert_row(pixels + k * stride, out_.data() + k * out_bytes, width);
+        }
+        file_.write(out_.data(), count * out_bytes);
     }
 
     void finish() override {}
 
   private:
+    void convert_row(const uint8_t *pixels, uint8_t *out, size_t width) const {
+        if (image_.kind == PageKind::Bilevel && image_.packed_bilevel) {
+            // Eight pixels of a PBM byte (1 black) to eight PGM or PPM pixels.
+            const size_t whole = width / 8;
+            const size_t bytes_per_pixel = type_ == PnmType::Pbm ? 0 : type_ == PnmType::Pgm ? 1 : 3;
+            if (bytes_per_pixel == 0) {
+                std::memcpy(out, pixels, (width + 7) / 8);
+                return;
+            }
+            const uint8_t *table = bytes_per_pixel == 1 ? kBitsToGray.bytes[0] : kBitsToRgb.bytes[0];
+            const size_t group = 8 * bytes_per_pixel;
+            for (size_t i = 0; i < whole; ++i) {
+                std::memcpy(out + i * group, table + pixels[i] * group, group);
+            }
+            if (width % 8 != 0) {
+                std::memcpy(out + whole * group, table + pixels[whole] * group, (width % 8) * bytes_per_pixel);
+            }
+            return;
+        }
+        if (type_ == PnmType::Pbm) {
+            std::memset(out, 0, (width + 7) / 8);
+            for (size_t x = 0; x < width; ++x) {
+                if (pixels[x] == 0) { // PBM marks black pixels
+                    out[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+                }
+            }
+            return;
+        }
+        if (type_ == PnmType::Ppm && image_.kind == PageKind::Rgb) {
+            std::memcpy(out, pixels, 3 * width);
+        } else if (type_ == PnmType::Ppm) {
+            for (size_t x = 0; x < width; ++x) {
+                std::memcpy(out + 3 * x, &colours_[pixels[x]], 4); // the fourth byte is overwritten next
+            }
+        } else {
+            for (size_t x = 0; x < width; ++x) {
+                out[x] = colours_[pixels[x]].rgbx[0];
+            }
+        }
+    }
+
     // Only PAM holds alpha: a page with it goes there, or nowhere.
     void begin_pam(const PageImage &image) {
         if (type_ != PnmType::Any) {
@@ -171,6 +242,10 @@ class PnmSink : public RowSink {
     PnmType asked_;
     PnmType type_ = PnmType::Any;
     PageImage image_;
+    struct Rgbx {
+        uint8_t rgbx[4];
+    };
+    std::array<Rgbx, 256> colours_{};
     std::vector<uint8_t> out_;
 };
 
@@ -224,13 +299,26 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
     RgbImage image;
     image.width = static_cast<int32_t>(width);
     image.height = static_cast<int32_t>(height);
-    image.rgb.resize(3 * pixels);
     auto scaled = [&](uint32_t value) {
         if (value > maxval) {
             parser.fail("a sample exceeds the maximum value " + std::to_string(maxval));
         }
         return static_cast<uint8_t>((value * 255u + maxval / 2) / maxval);
     };
+    if (!plain && maxval == 255 && format != 4) {
+        // Samples of 0..255 stand as they are: PPM rows are the image's rows.
+        const uint8_t *data = parser.raw(pixels * channels);
+        if (colour) {
+            image.rgb.assign(data, data + 3 * pixels);
+        } else {
+            image.rgb.resize(3 * pixels);
+            for (size_t i = 0; i < pixels; ++i) {
+                image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
+            }
+        }
+        return image;
+    }
+    image.rgb.resize(3 * pixels);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t *packed_row = format == 4 ? parser.raw((width + 7) / 8) : nullptr;
         const uint8_t *raw_row = format == 5 || format == 6 ? parser.raw(width * channels * sample_bytes) : nullptr;
