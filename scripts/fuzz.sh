@@ -14,6 +14,7 @@ if [ "$seconds" = 0 ]; then
   exit 0
 fi
 
+bash scripts/setup.sh # what the build itself needs
 install() { # packages
   echo "installing: $*"
   apt-get update -qq
