@@ -1,71 +1,202 @@
-// libFuzzer entry: the input is a file; its last byte picks the open mode and
-// the sample layouts tried. Every page is described, its palette exported and
-// its lines read through the six entry points over a stream in memory.
+// Reading: the input is a file followed by eight option bytes, which choose
+// the open mode, the sample layout, the pages' order, the lines per call, the
+// read callback's chunk size, a failing read or seek call and two seek
+// targets. Each input is decoded twice, with the library's new memory filled
+// with 0x00 and then 0xFF: the two transcripts of statuses and delivered
+// bytes must agree, so no byte the host sees comes from memory the library
+// never wrote. A line read after a seek must equal the same line read in
+// order.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <initializer_list>
 #include <vector>
 
+#include "fuzz_check.h"
+#include "fuzz_stream.h"
 #include "iffpcx.h"
+#include "platform/heap.h"
 
 namespace {
 
-struct InputStream {
-    IFFStreamOps ops;
-    const uint8_t *data;
-    int64_t size, position;
-};
-InputStream *current;
+constexpr size_t kOptionBytes = 8;
+constexpr int32_t kMaxWidth = 4096;
+constexpr int32_t kMaxLines = 256;
+constexpr int kMaxVisits = 4;
 
-int32_t open_input(const void *source, int32_t, int32_t) {
-    current = const_cast<InputStream *>(static_cast<const InputStream *>(source));
-    current->position = 0;
-    return 1;
+// Every defined layout, with and without inverted polarity, and values that
+// are not defined (they read as 3).
+constexpr int16_t kLayouts[16] = {0, 1, 2, 3, 4, 4096, 4097, 4098, 4099, 4100, -1, 7, 4095, 8192, -32768, 12289};
+
+struct Options {
+    uint32_t mode;
+    int16_t layout;
+    uint32_t lines_per_call;
+    int order; // 0 forward, 1 backward, 2 by a stride
+    int32_t chunk;
+    uint32_t fail_read_at, fail_seek_at;
+    bool failures_stay;
+    uint8_t seek_a, seek_b;
+};
+
+Options options_from(const fuzz::Tail &t) {
+    Options o{};
+    o.mode = (t[0] & 1) ? IFF_MODE_READ_LINES : IFF_MODE_READ;
+    o.layout = kLayouts[(t[0] >> 1) & 15];
+    o.lines_per_call = 1u + (t[1] & 7);
+    o.order = (t[1] >> 3) % 3;
+    o.chunk = t[2] == 0 ? 0 : t[2] < 128 ? t[2] : 1 + 37 * (t[2] - 127);
+    o.fail_read_at = t[3] < 64 ? t[3] : 0;
+    o.fail_seek_at = t[4] < 32 ? t[4] : 0;
+    o.failures_stay = (t[5] & 1) != 0;
+    o.seek_a = t[6];
+    o.seek_b = t[7];
+    return o;
 }
-int32_t close_input(int32_t) { return 0; }
-int32_t read_input(int32_t, void *buffer, int32_t count) {
-    const int64_t left = current->size - current->position;
-    const int32_t n = int32_t(count < left ? count : left);
-    if (n > 0) std::memcpy(buffer, current->data + current->position, size_t(n));
-    current->position += n > 0 ? n : 0;
-    return n > 0 ? n : 0;
+
+// What a decode showed the host: every status, description field and
+// delivered byte, folded into one hash (FNV-1a), so two decodes compare cheaply.
+struct Transcript {
+    uint64_t hash = 0xcbf29ce484222325u;
+    void push_back(int64_t value) {
+        for (int shift = 0; shift < 64; shift += 8) mix(uint8_t(uint64_t(value) >> shift));
+    }
+    void insert(std::initializer_list<int64_t> values) {
+        for (int64_t value : values) push_back(value);
+    }
+    void mix(uint8_t byte) { hash = (hash ^ byte) * 0x100000001b3u; }
+    bool operator==(const Transcript &other) const { return hash == other.hash; }
+};
+
+void record_bytes(Transcript &out, const uint8_t *bytes, size_t size) {
+    touch_bytes(bytes, size);
+    for (size_t i = 0; i < size; ++i) out.mix(bytes[i]);
 }
-int32_t write_input(int32_t, const void *, int32_t) { return -1; }
-int32_t seek_input(int32_t, int32_t offset, int32_t origin) {
-    const int64_t at = (origin == 0 ? 0 : origin == 1 ? current->position : current->size) + offset;
-    if (at < 0) return -1;
-    current->position = at;
-    return int32_t(at);
+
+// The bytes by which the library moves the host's pointer per line.
+size_t line_stride_of(int32_t h) {
+    uint32_t stride = 0;
+    FUZZ_CHECK(IFFControl(h, IFF_REQ_LINE_STRIDE, 0, 0, &stride) == IFF_OK);
+    return stride;
+}
+
+// Reads the current page's lines in calls of lines_per_call, seeks to two
+// lines picked by the options and compares what they give with the lines read
+// in order. Each call gets exactly count strides of room, so a line that runs
+// past its stride shows under AddressSanitizer.
+void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuzz::FuzzStream &stream,
+                Transcript &out) {
+    uint16_t line_size = 0;
+    out.push_back(IFFControl(h, IFF_REQ_LINE_SIZE, 0, 0, &line_size));
+    out.push_back(line_size);
+    const size_t stride = line_stride_of(h);
+    out.push_back(int64_t(stride));
+    if (info.width <= 0 || info.width > kMaxWidth || info.height <= 0 || stride == 0) return;
+    FUZZ_CHECK(line_size <= stride);
+    // At most kMaxLines lines and about a million pixels of a page.
+    const int32_t lines = std::min({info.height, kMaxLines, std::max(1, (1 << 20) / info.width)});
+    std::vector<uint8_t> in_order(size_t(line_size) * size_t(lines));
+    std::vector<bool> line_ok(size_t(lines), false);
+    for (int32_t y = 0; y < lines; y += int32_t(o.lines_per_call)) {
+        const uint32_t count = std::min(uint32_t(lines - y), o.lines_per_call);
+        std::vector<uint8_t> batch(count * stride);
+        const int32_t status = IFFGetLine(h, count, batch.data());
+        out.push_back(status);
+        if (status != IFF_OK) break;
+        record_bytes(out, batch.data(), batch.size());
+        for (uint32_t k = 0; k < count; ++k) {
+            const size_t line = size_t(y) + k;
+            std::copy_n(batch.begin() + std::ptrdiff_t(k * stride), line_size,
+                        in_order.begin() + std::ptrdiff_t(line * line_size));
+            line_ok[line] = true;
+        }
+    }
+    for (uint8_t pick : {o.seek_a, o.seek_b}) {
+        const int32_t target = pick == 255 ? -1 : int32_t(pick) % (lines + 1);
+        const int32_t status = IFFSeek(h, target);
+        out.push_back(status);
+        if (status != IFF_OK || target < 0 || target >= lines) continue;
+        std::vector<uint8_t> line(stride);
+        const int32_t got = IFFGetLine(h, 1, line.data());
+        out.push_back(got);
+        if (got != IFF_OK) continue;
+        record_bytes(out, line.data(), line.size());
+        if (!stream.failure_injected && line_ok[size_t(target)])
+            FUZZ_CHECK(std::equal(line.begin(), line.begin() + line_size,
+                                  in_order.begin() + std::ptrdiff_t(size_t(target) * line_size)));
+    }
+}
+
+void describe(const IFFImageInfo &info, Transcript &out) {
+    out.insert({info.width, info.height, info.color_class, info.bits, info.kind, info.reserved});
+}
+
+Transcript run(const uint8_t *file, size_t size, const Options &o) {
+    Transcript out;
+    fuzz::FuzzStream stream;
+    stream.bytes.assign(file, file + size);
+    stream.chunk = o.chunk;
+    stream.fail_read_at = o.fail_read_at;
+    stream.fail_seek_at = o.fail_seek_at;
+    stream.failures_stay = o.failures_stay;
+
+    IFFImageInfo info{};
+    info.host_data = 0xA5A5A5A5u;
+    info.reserved = 77;
+    const int32_t h = IFFOpen(&stream, o.mode | IFF_MODE_STREAMS, &info);
+    FUZZ_CHECK(info.host_data == 0xA5A5A5A5u && info.reserved == 0);
+    if (h <= 0) {
+        out.push_back(h);
+        FUZZ_CHECK(h < 0 && !stream.is_open);
+        return out;
+    }
+    describe(info, out);
+
+    uint16_t pages = 1;
+    out.push_back(IFFControl(h, IFF_REQ_PAGE_COUNT, 0, 0, &pages));
+    if (pages == 0) pages = 1;
+    for (int visit = 0; visit < kMaxVisits && visit < pages; ++visit) {
+        const int page = o.order == 0 ? visit : o.order == 1 ? pages - 1 - visit : (visit * 7 + 1) % pages;
+        if (visit > 0 || page != 0) {
+            const int32_t status = IFFControl(h, IFF_REQ_SELECT_PAGE, 0, page, nullptr);
+            out.push_back(status);
+            if (status != IFF_OK) continue;
+            describe(info, out);
+        }
+        out.push_back(IFFControl(h, IFF_REQ_PIXEL_FORMAT, uint16_t(o.layout), 0, nullptr));
+        uint16_t palette_size = 0;
+        out.push_back(IFFControl(h, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &palette_size));
+        if (o.mode == IFF_MODE_READ) {
+            std::vector<uint8_t> palette(palette_size);
+            const int32_t status = IFFControl(h, IFF_REQ_PALETTE, 0, 0, palette_size ? palette.data() : nullptr);
+            out.push_back(status);
+            if (status == IFF_OK) record_bytes(out, palette.data(), palette.size());
+            int32_t dpi[2] = {-1, -1};
+            out.push_back(IFFControl(h, IFF_REQ_RESOLUTION, 3, 0, dpi));
+            out.insert({dpi[0], dpi[1]});
+        }
+        int32_t sticky = 0;
+        out.push_back(IFFControl(h, IFF_REQ_STATUS, 0, 0, &sticky));
+        out.push_back(sticky);
+        read_lines(h, info, o, stream, out);
+    }
+    out.push_back(IFFClose(h));
+    FUZZ_CHECK(!stream.is_open);
+    FUZZ_CHECK(IFFControl(h, IFF_REQ_STATUS, 0, 0, nullptr) == IFF_ERR_HANDLE);
+    return out;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 2 || size > (1u << 20)) return 0;
-    const uint8_t options = data[size - 1];
-    InputStream input{{open_input, close_input, read_input, write_input, seek_input}, data, int64_t(size - 1), 0};
-    IFFImageInfo info{};
-    const int32_t h = IFFOpen(&input, ((options & 1) ? 3u : 0u) | IFF_MODE_STREAMS, &info);
-    if (h <= 0) return 0;
-    uint16_t pages = 1;
-    IFFControl(h, IFF_REQ_PAGE_COUNT, 0, 0, &pages);
-    const int32_t formats[] = {0, 1, 2, 3, 4096, 4097, 4099, 7};
-    for (int page = 0; page < pages && page < 3; ++page) {
-        if (page > 0 && IFFControl(h, IFF_REQ_SELECT_PAGE, 0, page, nullptr) != IFF_OK) continue;
-        const int32_t format = formats[(options >> 1) & 7];
-        IFFControl(h, IFF_REQ_PIXEL_FORMAT, uint32_t(uint16_t(format)), 0, nullptr);
-        uint16_t palette_size = 0, line_size = 0;
-        IFFControl(h, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &palette_size);
-        std::vector<uint8_t> palette(palette_size);
-        IFFControl(h, IFF_REQ_PALETTE, 0, 0, palette.data());
-        IFFControl(h, IFF_REQ_LINE_SIZE, 0, 0, &line_size);
-        // A line never delivers more than its stride, at most 16 bytes a pixel.
-        const size_t stride = 16 * size_t(info.width > 0 ? info.width : 0);
-        std::vector<uint8_t> lines(2 * stride + line_size);
-        for (int y = 0; y < info.height && y < 256; y += 2)
-            if (IFFGetLine(h, 2, lines.data()) != IFF_OK) break;
-        IFFSeek(h, options & 0x10 ? 1 : 0);
-    }
-    IFFClose(h);
+    if (size < kOptionBytes + 4 || size > (1u << 20)) return 0;
+    const size_t file_size = size - kOptionBytes;
+    const Options o = options_from(fuzz::Tail{data + file_size, kOptionBytes});
+    iff::heap_fill_pattern(0x00);
+    const Transcript zero_filled = run(data, file_size, o);
+    iff::heap_fill_pattern(0xFF);
+    const Transcript one_filled = run(data, file_size, o);
+    iff::heap_fill_pattern(-1);
+    FUZZ_CHECK(zero_filled == one_filled);
     return 0;
 }

@@ -86,6 +86,13 @@ void unregister_handle(int32_t value) {
     slot->generation = slot->generation >= kMaxGeneration ? 1 : slot->generation + 1;
 }
 
+int32_t handle_table_blocks() {
+    ProcessLockGuard guard;
+    int32_t blocks = 0;
+    for (const Slot *chunk : chunks) blocks += chunk != nullptr ? 1 : 0;
+    return blocks;
+}
+
 void limit_handles(int32_t limit) {
     ProcessLockGuard guard;
     slot_limit = limit > 0 && limit < kSlots ? limit : kSlots;

@@ -27,6 +27,10 @@ IFFHandle *find_handle(int32_t value);
 // Frees the slot of a live or reserved value; later lookups of the value fail.
 void unregister_handle(int32_t value);
 
+// Blocks the table holds for the life of the process, so a test that counts
+// the allocator's live blocks can tell them from a handle's.
+int32_t handle_table_blocks();
+
 // Test hook: at most `limit` slots taken at once (0: the table's own size).
 void limit_handles(int32_t limit);
 

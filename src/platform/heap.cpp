@@ -10,6 +10,8 @@ namespace {
 std::atomic<uint64_t> fail_countdown{0};
 std::atomic<bool> fail_sticky{false};
 std::atomic<uint64_t> allocations_made{0};
+std::atomic<uint64_t> live_blocks{0};
+std::atomic<int> fill_byte{-1};
 
 bool injected_failure() {
     allocations_made.fetch_add(1, std::memory_order_relaxed);
@@ -26,7 +28,12 @@ bool injected_failure() {
 
 void *heap_alloc(size_t size) {
     if (injected_failure()) return nullptr;
-    return system_alloc(size == 0 ? 1 : size);
+    void *block = system_alloc(size == 0 ? 1 : size);
+    if (block == nullptr) return nullptr;
+    live_blocks.fetch_add(1, std::memory_order_relaxed);
+    const int fill = fill_byte.load(std::memory_order_relaxed);
+    if (fill >= 0) std::memset(block, fill, size);
+    return block;
 }
 
 void *heap_alloc_zeroed(size_t size) {
@@ -35,12 +42,20 @@ void *heap_alloc_zeroed(size_t size) {
     return block;
 }
 
-void heap_free(void *block) { system_free(block); }
+void heap_free(void *block) {
+    if (block == nullptr) return;
+    live_blocks.fetch_sub(1, std::memory_order_relaxed);
+    system_free(block);
+}
 
 uint64_t heap_fail_after(uint64_t allocations, bool sticky) {
     fail_sticky.store(sticky);
     fail_countdown.store(allocations);
     return allocations_made.exchange(0);
 }
+
+uint64_t heap_live_blocks() { return live_blocks.load(std::memory_order_relaxed); }
+
+void heap_fill_pattern(int byte) { fill_byte.store(byte < 0 ? -1 : (byte & 0xFF)); }
 
 } // namespace iff

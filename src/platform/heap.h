@@ -18,4 +18,13 @@ void *heap_alloc_zeroed(size_t size);
 // Returns the number of allocations made since the last call.
 uint64_t heap_fail_after(uint64_t allocations, bool sticky = false);
 
+// Test hook: blocks handed out and not yet released, so a test can tell that
+// a failed step released everything it took.
+uint64_t heap_live_blocks();
+
+// Test hook: fill every new block with `byte` (0..255; -1, the default, leaves
+// it as the system gives it). Decoding a file twice under two fills shows any
+// output byte that came from memory the library never wrote.
+void heap_fill_pattern(int byte);
+
 } // namespace iff

@@ -372,6 +372,11 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
     if (context.info == nullptr) {
         throw input_error(name + ": cannot read the PNG file: out of memory");
     }
+    // libpng reads a variable-length ancillary chunk into a buffer of the
+    // length the chunk claims, even past the end of the file; none of these
+    // chunks matters for a PCX image, so they are skipped unread.
+    static const png_byte kSkippedChunks[] = "sPLT\0iCCP\0tEXt\0zTXt\0iTXt\0eXIf\0pCAL\0sCAL\0hIST\0";
+    png_set_keep_unknown_chunks(context.png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, 9);
 
     PngHeader header{};
     if (!read_png_header(context, &header)) {
