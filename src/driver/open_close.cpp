@@ -113,14 +113,12 @@ int32_t close_image(int32_t value) {
         // a palette and close again; a host that gives up on the file ends
         // the handle with IFF_REQ_ABANDON and another close.
         if (int32_t palette_status = palette_at_close(*h)) return palette_status;
-        // A line that failed to write left the file short: close reports
-        // that first failure, and still completes the header.
-        status = int32_t(h->error);
-        if (stream_seek(*h, 0, kFromStart) < 0) {
-            if (status == IFF_OK) status = IFF_ERR_SEEK;
-        } else if (stream_write(*h, h->header, kHeaderSize) != kHeaderSize) {
-            if (status == IFF_OK) status = IFF_ERR_WRITE;
-        }
+        // A line that failed to write was reported by IFFPutLine and stays
+        // in the sticky status; close reports only its own steps.
+        if (stream_seek(*h, 0, kFromStart) < 0)
+            status = IFF_ERR_SEEK;
+        else if (stream_write(*h, h->header, kHeaderSize) != kHeaderSize)
+            status = IFF_ERR_WRITE;
     }
     unregister_handle(value);
     const int32_t closed = h->stream_ops.close(h->stream);
