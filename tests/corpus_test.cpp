@@ -2,6 +2,7 @@
 // every page of the multi-page files included, through the entry points only.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,7 +13,9 @@
 
 namespace {
 
-const std::string kCorpus = IFFPCX_CORPUS_DIR;
+// The copy in the repository, or another folder of the same files named by
+// IFFPCX_CORPUS.
+const std::string kCorpus = std::getenv("IFFPCX_CORPUS") != nullptr ? std::getenv("IFFPCX_CORPUS") : IFFPCX_CORPUS_DIR;
 
 // Decodes the current page to RGB: indices through the exported palette,
 // 24-bit lines directly.
