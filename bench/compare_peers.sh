@@ -32,16 +32,8 @@ while [ $# -gt 0 ]; do
 done
 
 # What the comparison needs, installed when missing.
-packages=(hyperfine netpbm imagemagick python3-pil)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/install-missing.sh
+install_missing hyperfine netpbm imagemagick python3-pil
 
 # ImageMagick's own binary, not a wrapper that may stand in front of it.
 magick=$(command -v convert-im6.q16 || command -v convert)

@@ -6,17 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source scripts/install-missing.sh
+install_missing cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386
 
 dir=build/win32
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null

@@ -4,18 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Debian packages the build needs, installed only when missing.
-missing=()
-command -v cmake > /dev/null || missing+=(cmake)
-command -v ninja > /dev/null || missing+=(ninja-build)
-command -v g++ > /dev/null || missing+=(g++)
-dpkg -s libpng-dev > /dev/null 2>&1 || missing+=(libpng-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-fi
+# Debian packages pcxtool's build needs, installed only when missing.
+source scripts/install-missing.sh
+install_missing cmake ninja-build g++ libpng-dev libdeflate-dev
 
 # The tests are optional here: without GoogleTest they are skipped.
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -15,15 +15,11 @@ if [ "$seconds" = 0 ]; then
 fi
 
 bash scripts/setup.sh # what the build itself needs
-install() { # packages
-  echo "installing: $*"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
-}
-dpkg -s clang >/dev/null 2>&1 || install clang
+source scripts/install-missing.sh
+install_missing clang
 # libFuzzer's runtime comes with the compiler runtime of clang's version.
 if [ ! -e "$(clang -print-file-name=libclang_rt.fuzzer-x86_64.a)" ]; then
-  install "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+  install_missing "libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
 fi
 
 dir=build/fuzz

@@ -20,14 +20,8 @@
 # image the program was given.
 set -euo pipefail
 cd "$(dirname "$0")"
-missing=()
-for pkg in imagemagick graphicsmagick python3; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+source ../../scripts/install-missing.sh
+install_missing imagemagick graphicsmagick python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
