@@ -238,5 +238,21 @@ TEST(SplitLine, WrittenLinesReadBackUnchanged) {
     }
 }
 
+TEST(MergeLine, RgbLinesInterleaveAtEveryBlockBoundary) {
+    // The wide loops take 64 and 16 pixels at a time; widths around those
+    // blocks leave every kind of tail.
+    uint32_t seed = 777;
+    for (int32_t width : {15, 16, 17, 63, 64, 65, 200}) {
+        const int32_t bytes_per_line = width + (width & 1);
+        Bytes file(size_t(3 * bytes_per_line));
+        for (uint8_t &b : file) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
+        Bytes expected;
+        for (int32_t x = 0; x < width; ++x)
+            for (int32_t plane = 0; plane < 3; ++plane) expected.push_back(file[size_t(plane * bytes_per_line + x)]);
+        ReadLine line({8, 3, width, bytes_per_line, IFF_PIXELS_SCALED}, file);
+        EXPECT_EQ(line.merge(), expected) << "width " << width;
+    }
+}
+
 } // namespace
 } // namespace iff

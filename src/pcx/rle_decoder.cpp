@@ -5,127 +5,12 @@
 #include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#define IFF_WINDOW_DECODER 1
-#endif
+#include "pcx/rle_windows.h"
 
 namespace iff {
 namespace {
 
 constexpr uint8_t kCountMark = 0xC0;
-
-#ifdef IFF_WINDOW_DECODER
-// Tables for 16-byte windows taken as two halves of eight bytes.
-struct WindowTables {
-    // counts[c][marks]: which marked bytes of a half are count bytes, when the
-    // byte in front of the half was a count byte (c = 1) or not; bit 8 says
-    // the half's last byte is a count byte, so the next byte is data.
-    uint16_t counts[2][256];
-    // shuffle[keep]: the indices of the bytes a half keeps, in order.
-    uint8_t shuffle[256][8];
-    uint8_t kept[256]; // bits set in keep
-};
-
-constexpr WindowTables make_window_tables() {
-    WindowTables t{};
-    for (int carry = 0; carry < 2; ++carry) {
-        for (int marks = 0; marks < 256; ++marks) {
-            int counts = 0;
-            bool previous = carry != 0;
-            for (int i = 0; i < 8; ++i) {
-                const bool is_count = ((marks >> i) & 1) && !previous;
-                counts |= is_count << i;
-                previous = is_count;
-            }
-            t.counts[carry][marks] = uint16_t(counts | (previous ? 0x100 : 0));
-        }
-    }
-    for (int keep = 0; keep < 256; ++keep) {
-        int n = 0;
-        for (int i = 0; i < 8; ++i) {
-            if ((keep >> i) & 1) t.shuffle[keep][n++] = uint8_t(i);
-        }
-        t.kept[keep] = uint8_t(n);
-    }
-    return t;
-}
-
-constexpr WindowTables kWindow = make_window_tables();
-
-// Photos code most pixels as literals and single-byte pairs (C1 xx). A
-// window of 16 coded bytes is decoded without a branch per pair: its count
-// bytes are found from the marks, and when all of them count 1 the window's
-// output is the window without them, gathered by one shuffle per half. A run
-// of another length ends the window's stretch and is filled on its own.
-// Works while a window and a run's pair lie in the buffer and 16 bytes of
-// output in the line, and returns with the cursor at the next pair or
-// literal; a run that crosses the line's end is left to the caller.
-__attribute__((target("ssse3"))) void decode_windows(uint8_t *&out_ref, uint8_t *&cursor_ref,
-                                                     uint32_t &available_ref, int32_t &remaining_ref) {
-    // Locals, which the stores through out cannot alias.
-    uint8_t *out = out_ref;
-    const uint8_t *cursor = cursor_ref;
-    uint32_t available = available_ref;
-    int32_t remaining = remaining_ref;
-    const __m128i top = _mm_set1_epi8(char(kCountMark));
-    const __m128i single = _mm_set1_epi8(char(kCountMark | 1));
-    const __m128i high_half = _mm_set1_epi8(8);
-    while (remaining >= 16 && available >= 18) {
-        if (cursor[0] > (kCountMark | 1)) {
-            // A run of two or more: run-heavy data spends its time here.
-            const int32_t count = cursor[0] & 0x3F;
-            if (count > remaining) break;
-            std::memset(out, cursor[1], 64); // within kLineSlack; only count bytes are kept
-            out += count;
-            remaining -= count;
-            cursor += 2;
-            available -= 2;
-            continue;
-        }
-        const __m128i window = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cursor));
-        const auto marks = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(window, top), top)));
-        const auto singles = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(window, single)));
-        const uint32_t low = kWindow.counts[0][marks & 0xFF];
-        const uint32_t high = kWindow.counts[low >> 8][marks >> 8];
-        const uint32_t counts = (low & 0xFF) | (high & 0xFF) << 8;
-        const uint32_t runs = counts & ~singles;
-        // Bytes taken: up to the first other run, and never a pair whose
-        // data byte lies beyond the window.
-        uint32_t taken = (high >> 8) ? 0x7FFF : 0xFFFF;
-        if (runs) taken &= (runs & (0u - runs)) - 1;
-        const uint32_t keep = taken & ~counts;
-        const __m128i low_order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kWindow.shuffle[keep & 0xFF]));
-        const __m128i high_order = _mm_add_epi8(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kWindow.shuffle[keep >> 8])), high_half);
-        const uint32_t low_kept = kWindow.kept[keep & 0xFF];
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_shuffle_epi8(window, low_order));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + low_kept), _mm_shuffle_epi8(window, high_order));
-        const uint32_t produced = low_kept + kWindow.kept[keep >> 8];
-        const uint32_t consumed = kWindow.kept[taken & 0xFF] + kWindow.kept[taken >> 8];
-        out += produced;
-        remaining -= int32_t(produced);
-        cursor += consumed;
-        available -= consumed;
-        if (runs) {
-            // The cursor is at a run's count byte, its data byte behind it.
-            const int32_t count = cursor[0] & 0x3F;
-            if (count > remaining) break;
-            std::memset(out, cursor[1], 64); // within kLineSlack; only count bytes are kept
-            out += count;
-            remaining -= count;
-            cursor += 2;
-            available -= 2;
-        }
-    }
-    out_ref = out;
-    cursor_ref = const_cast<uint8_t *>(cursor);
-    available_ref = available;
-    remaining_ref = remaining;
-}
-
-bool has_window_decoder() { return __builtin_cpu_supports("ssse3"); }
-#endif
 
 // Number of leading bytes of data[0..limit) below 0xC0 (literals).
 inline uint32_t literal_stretch(const uint8_t *data, uint32_t limit) {
@@ -174,11 +59,14 @@ int32_t decode_line(IFFHandle &h) {
     };
 
 #ifdef IFF_WINDOW_DECODER
-    const bool windows = has_window_decoder();
+    const int window = widest_window();
 #endif
     while (remaining > 0) {
+#ifdef IFF_WIDE_WINDOW_DECODER
+        if (window >= 64) decode_windows_64(out, cursor, available, remaining);
+#endif
 #ifdef IFF_WINDOW_DECODER
-        if (windows) decode_windows(out, cursor, available, remaining);
+        if (window >= 16) decode_windows_16(out, cursor, available, remaining);
 #endif
         // Fast loop, while a whole word of the buffer and of the line is left:
         // literals eight at a time, each pair without a test of the buffer's

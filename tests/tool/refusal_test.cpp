@@ -1,6 +1,7 @@
 // Hostile and mistaken inputs: every refusal names the file and the reason,
 // exits 1 (2 for bad usage), leaves the folder as it was (inputs untouched)
 // and comes at once, with little memory, whatever size the header claims.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -36,18 +37,26 @@ void append_u32(std::vector<uint8_t> &bytes, uint32_t value) {
     }
 }
 
-// A 1-bit PCX page of `side` x `side` pixels whose image data are `data`.
-std::vector<uint8_t> square_page(unsigned side, unsigned bytes_per_line, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> page(128 + data.size(), 0);
-    std::copy(data.begin(), data.end(), page.begin() + 128);
+// A run-length coded page's header.
+std::vector<uint8_t> page_header(unsigned width, unsigned height, uint8_t bits, uint8_t planes,
+                                 unsigned bytes_per_line) {
+    std::vector<uint8_t> page(128, 0);
     page[0] = 10;
     page[1] = 5;
     page[2] = 1;
-    page[3] = 1;
-    put_u16(page, 8, side - 1);
-    put_u16(page, 10, side - 1);
-    page[65] = 1;
+    page[3] = bits;
+    put_u16(page, 8, width - 1);
+    put_u16(page, 10, height - 1);
+    page[65] = planes;
     put_u16(page, 66, bytes_per_line);
+    return page;
+}
+
+// A 1-bit PCX page of `side` x `side` pixels whose image data are `data`.
+std::vector<uint8_t> square_page(unsigned side, unsigned bytes_per_line, const std::vector<uint8_t> &data) {
+    std::vector<uint8_t> page = page_header(side, side, 1, 1, bytes_per_line);
+    page.resize(128 + data.size());
+    std::copy(data.begin(), data.end(), page.begin() + 128);
     return page;
 }
 
@@ -122,6 +131,21 @@ std::map<std::string, std::pair<uintmax_t, std::vector<uint8_t>>> snapshot(const
     return files;
 }
 
+// A 24-bit page of mid-gray lines, coded as runs: a large image in a small file.
+std::vector<uint8_t> gray_rgb_page(unsigned width, unsigned height) {
+    std::vector<uint8_t> line;
+    for (unsigned left = width; left > 0;) {
+        const unsigned run = std::min(left, 63u);
+        line.insert(line.end(), {static_cast<uint8_t>(0xC0 + run), 0x80});
+        left -= run;
+    }
+    std::vector<uint8_t> page = page_header(width, height, 8, 3, width);
+    for (unsigned row = 0; row < 3 * height; ++row) {
+        page.insert(page.end(), line.begin(), line.end());
+    }
+    return page;
+}
+
 struct Refusal {
     const char *name;
     // Prepares the folder and returns the script; "$1" is pcxtool, $D the folder.
@@ -135,6 +159,24 @@ void PrintTo(const Refusal &refusal, std::ostream *os) {
 }
 
 const Refusal kRefusals[] = {
+    // Outputs the file system stops taking (a file size limit; its signal
+    // ignored, so writes fail with EFBIG): the first megabytes go out through
+    // stdio, the rest on a writing thread. Limits in 512- or 1024-byte blocks
+    // both stop each one in its part.
+    {"write_fails_early",
+     [](const TempDir &d) {
+         write_bytes(d / "in.pcx", gray_rgb_page(1000, 500)); // 1.5 MB of PPM
+         return std::string(R"(trap '' XFSZ; ulimit -f 1024; exec "$1" decode "$D/in.pcx" "$D/out.ppm")");
+     },
+     1,
+     {"out.ppm", "cannot write", "too large"}},
+    {"write_fails_on_the_writing_thread",
+     [](const TempDir &d) {
+         write_bytes(d / "in.pcx", gray_rgb_page(2000, 2000)); // 12 MB of PPM
+         return std::string(R"(trap '' XFSZ; ulimit -f 8192; exec "$1" decode "$D/in.pcx" "$D/out.ppm")");
+     },
+     1,
+     {"out.ppm", "cannot write", "too large"}},
     // Headers that claim far more than the file holds.
     {"no_bytes_per_line",
      [](const TempDir &d) {
