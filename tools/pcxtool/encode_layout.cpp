@@ -141,15 +141,14 @@ PcxLayout choose_layout(const ColourSummary &summary, std::optional<int> request
     return layout;
 }
 
-PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits, const std::string &name) {
-    ColourSummary summary;
-    std::vector<uint8_t> numbers(image.rgb.size() / 3);
-    const bool all = summary.add(image.rgb.data(), numbers.size(), numbers.data());
-    PcxLayout layout = choose_layout(summary, requested_bits, name);
-    if (all && layout.color_class == 2) {
-        layout.indices = std::move(numbers);
+bool settles_on_8bit_palette(const ColourSummary &summary, std::optional<int> requested_bits) {
+    if (summary.more_than_256() || summary.gray()) {
+        return false;
     }
-    return layout;
+    if (!requested_bits) {
+        return summary.colours().size() > 16; // and not gray, so neither 1-bit nor 4-bit
+    }
+    return *requested_bits == 8;
 }
 
 IndexMap::IndexMap(const PcxLayout &layout) : gray_levels_(layout.color_class == 1) {

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "page_image.h"
-#include "rgb_image.h"
 
 namespace pcxtool {
 
@@ -15,7 +14,6 @@ struct PcxLayout {
     uint32_t color_class = 3; // 0 bilevel, 1 grayscale, 2 palette colour, 3 RGB
     int32_t bits = 8;         // 1, 2, 3, 4 or 8 (8 with class 3 is 24-bit RGB)
     std::vector<Rgb> palette; // the image's colours; empty for RGB
-    std::vector<uint8_t> indices; // palette layouts: each pixel's index, found while choosing
     int depth() const { return color_class == 3 ? 24 : bits; }
 };
 
@@ -108,8 +106,10 @@ class ColourSummary {
 //   more                      24-bit RGB
 // A layout that cannot hold the colours exactly is an input error.
 PcxLayout choose_layout(const ColourSummary &summary, std::optional<int> requested_bits, const std::string &name);
-// The same for a whole image, its indices kept for a palette layout.
-PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits, const std::string &name);
+
+// Whether the colours of part of an image already settle its layout as the
+// 8-bit palette, unless the rest brings a 257th colour.
+bool settles_on_8bit_palette(const ColourSummary &summary, std::optional<int> requested_bits);
 
 // Maps pixels to the layout's palette indices.
 class IndexMap {
