@@ -806,7 +806,8 @@ TEST(Coding, LongNoisyLinesAreCodedByTheRules) {
         int high_percent;  // bytes of 0xC0 or above
         int repeat_percent; // bytes equal to the one before
     };
-    const Profile profiles[] = {{"photo", 25, 3}, {"all high", 100, 0}, {"no repeats", 40, 0}, {"runs", 30, 60}};
+    const Profile profiles[] = {{"photo", 25, 3},  {"all high", 100, 0},  {"no repeats", 40, 0},
+                                {"runs", 30, 60}, {"long runs", 30, 98}};
     std::mt19937 rng(7);
     for (const Profile &p : profiles) {
         for (size_t size : {17u, 33u, 3001u}) {

@@ -44,18 +44,20 @@ constexpr SpreadTables make_spread_tables() {
 
 constexpr SpreadTables kSpread = make_spread_tables();
 
-// Noisy lines have few runs but many single bytes of 0xC0 or above. Codes
-// windows of 16 bytes that hold no two equal neighbours (the 17th byte
-// included) by spreading each half with one shuffle; stops at the first
-// window with a run, or 17 bytes before the end. Returns the new position.
+// Codes windows of 16 bytes by spreading each half with one shuffle, which
+// makes room for a 0xC1 in front of each byte of 0xC0 or above. A window
+// whose bytes (the 17th included) hold two equal neighbours is coded up to
+// them, and the run that starts there is coded next; noisy lines, with few
+// runs but many single bytes of 0xC0 or above, stay in this loop. Stops 17
+// bytes before the end. Returns the new position.
 __attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int32_t i, int32_t size,
                                                         uint8_t *&out_ref) {
     uint8_t *out = out_ref;
     const __m128i top = _mm_set1_epi8(char(0xC0));
-    for (; i + 17 <= size; i += 16) {
+    while (i + 17 <= size) {
         const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + i + 1));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)) != 0) break;
+        const auto repeats = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
         const auto marks = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(here, top), top)));
         const uint32_t low = marks & 0xFF;
         const uint32_t high = marks >> 8;
@@ -67,9 +69,36 @@ __attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int
             _mm_shuffle_epi8(high_half, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[high]))),
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.counts[high])));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), low_bytes);
-        out += kSpread.length[low];
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), high_bytes);
-        out += kSpread.length[high];
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + kSpread.length[low]), high_bytes);
+        if (repeats == 0) {
+            out += kSpread.length[low] + kSpread.length[high];
+            i += 16;
+            continue;
+        }
+        // The singles before the first repeat stay: a byte each, and a 0xC1
+        // before each marked one (length[m] is 8 plus the marks in m).
+        const auto singles = uint32_t(__builtin_ctz(repeats));
+        const uint32_t kept = marks & ((1u << singles) - 1);
+        out += singles + kSpread.length[kept & 0xFF] + kSpread.length[kept >> 8] - 16;
+        i += int32_t(singles);
+        // The run: two bytes at least, 63 at most.
+        const uint8_t value = line[i];
+        const int32_t limit = size - i > 63 ? i + 63 : size;
+        int32_t end = i + 2;
+        const __m128i repeated = _mm_set1_epi8(char(value));
+        while (end + 16 <= limit) {
+            const auto same = uint32_t(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(line + end)), repeated)));
+            if (same != 0xFFFF) {
+                end += __builtin_ctz(~same);
+                break;
+            }
+            end += 16;
+        }
+        while (end < limit && line[end] == value) ++end;
+        *out++ = uint8_t(0xC0 | (end - i));
+        *out++ = value;
+        i = end;
     }
     out_ref = out;
     return i;

@@ -172,6 +172,13 @@ const BadCase kBadInputs[] = {
      },
      1,
      {"in.png", "at most 16"}},
+    {"more_colours_further_down_for_eight_bits",
+     [](const TempDir &d) {
+         write_pnm(d / "in.ppm", make_image(Content::ManyThenTrueColour, 1000, 600), false);
+         return std::vector<std::string>{"encode", "--bits", "8", d / "in.ppm", d / "out.pcx"};
+     },
+     1,
+     {"in.ppm", "more than 256 colours", "at most 256"}},
     {"colour_page_into_pgm",
      [](const TempDir &d) {
          return std::vector<std::string>{"decode", corpus("np_24bit.pcx"), d / "out.pgm"};

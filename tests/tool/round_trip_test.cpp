@@ -41,6 +41,11 @@ const RoundTrip kRoundTrips[] = {
     {"true_colour_ppm_16bit", Content::TrueColour, 51, 33, Input::Pnm16, {}, 3, 24, 3, 8},
     {"single_pixel", Content::TrueColour, 1, 1, Input::Png, {}, 0, 1, 1, 1},
     {"single_row", Content::ManyColours, 300, 1, Input::Pnm, {}, 2, 8, 1, 8},
+    // Past the first rows the 8-bit layout is settled and the rest are
+    // numbered as they are written; a 257th colour further down starts
+    // the file again in 24 bits.
+    {"many_colours_past_the_first_rows", Content::ManyColours, 1000, 600, Input::Pnm, {}, 2, 8, 1, 8},
+    {"more_colours_further_down", Content::ManyThenTrueColour, 1000, 600, Input::Pnm, {}, 3, 24, 3, 8},
     // Layouts asked for with --bits.
     {"bits_2", Content::TwoColours, 37, 23, Input::Png, {"--bits", "2"}, 2, 2, 1, 2},
     {"bits_3", Content::TwoColours, 37, 23, Input::Png, {"--bits", "3"}, 2, 3, 3, 1},

@@ -165,7 +165,10 @@ Image make_image(Content content, int width, int height) {
             // every colour show up.
             const int t = x * 7 + y * 3 + (x * y) % 11;
             uint8_t r = 0, g = 0, b = 0;
-            switch (content) {
+            const Content here = content != Content::ManyThenTrueColour ? content
+                                 : y < height / 2                       ? Content::ManyColours
+                                                                        : Content::TrueColour;
+            switch (here) {
             case Content::BlackWhite: r = g = b = (t / 5) % 2 ? 255 : 0; break;
             case Content::Gray: r = g = b = static_cast<uint8_t>(t * 5); break;
             case Content::TwoColours:
@@ -188,6 +191,7 @@ Image make_image(Content content, int width, int height) {
                 g = static_cast<uint8_t>(y * 255 / std::max(height - 1, 1));
                 b = static_cast<uint8_t>(t);
                 break;
+            case Content::ManyThenTrueColour: break;
             }
             image.rgb.insert(image.rgb.end(), {r, g, b});
         }

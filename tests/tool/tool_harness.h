@@ -60,7 +60,8 @@ struct Image {
 };
 
 // Images whose colours steer the automatic layout.
-enum class Content { BlackWhite, Gray, TwoColours, TenColours, ManyColours, TrueColour };
+// ManyThenTrueColour: ManyColours in the top half, TrueColour below.
+enum class Content { BlackWhite, Gray, TwoColours, TenColours, ManyColours, TrueColour, ManyThenTrueColour };
 Image make_image(Content content, int width, int height);
 bool is_gray(const Image &image);
 

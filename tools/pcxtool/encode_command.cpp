@@ -91,9 +91,7 @@ int run_encode(const Args &args) {
     } else {
         throw input_error(input.name() + ": not a PNG or PNM image");
     }
-    const PcxLayout layout = choose_layout(image, bits, input.name());
-    const std::vector<uint8_t> pcx = write_pcx(image, layout, options, output.target());
-    output.write(pcx.data(), pcx.size());
+    const PcxLayout layout = write_pcx(image, bits, options, output, input.name());
     batch.commit_all();
     report(parsed, output.target() + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) + ", " +
                        describe_layout(layout));

@@ -1,99 +1,12 @@
 #include "encode_layout.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "tool_error.h"
 
 namespace pcxtool {
 
 namespace {
-
-constexpr size_t kMaxPaletteColours = 256;
-
-struct ColourSummary {
-    std::vector<Rgb> colours; // in order of first appearance, at most 257
-    std::vector<uint8_t> numbers; // each pixel's place in colours, while there are at most 256
-    bool gray = true;
-    bool black_and_white = true;
-    bool more_than_256() const { return colours.size() > kMaxPaletteColours; }
-};
-
-// Whether the rest of the pixels, from rgb on, are gray and black and white.
-void summarise_grays(const uint8_t *rgb, size_t pixels, ColourSummary &summary) {
-    for (size_t i = 0; i < pixels && summary.gray; ++i, rgb += 3) {
-        summary.gray = rgb[0] == rgb[1] && rgb[1] == rgb[2];
-        summary.black_and_white = summary.black_and_white && summary.gray && (rgb[0] == 0 || rgb[0] == 255);
-    }
-}
-
-ColourSummary summarise(const RgbImage &image) {
-    ColourSummary summary;
-    ColourTable seen;
-    // A direct-mapped cache in front of the table: one probe for most pixels.
-    constexpr size_t kCacheSlots = 4096;
-    constexpr uint32_t kCached = 1u << 24;
-    std::vector<uint32_t> cache_keys(kCacheSlots, 0);
-    std::vector<uint8_t> cache_numbers(kCacheSlots, 0);
-    // Locals, which the byte stores below cannot alias.
-    uint32_t *keys = cache_keys.data();
-    uint8_t *cached = cache_numbers.data();
-    bool gray = true;
-    bool black_and_white = true;
-    const size_t pixels = image.rgb.size() / 3;
-    const uint8_t *rgb = image.rgb.data();
-    // The numbers grow a block at a time, so an image that turns out to have
-    // many colours touches little of their room.
-    constexpr size_t kBlock = 65536;
-    summary.numbers.reserve(pixels);
-    size_t i = 0;
-    bool many = false;
-    while (i < pixels && !many) {
-        const size_t block_end = std::min(pixels, i + kBlock);
-        summary.numbers.resize(block_end);
-        uint8_t *numbers = summary.numbers.data();
-        for (; i < block_end; ++i, rgb += 3) {
-            if (gray) {
-                gray = rgb[0] == rgb[1] && rgb[1] == rgb[2];
-                black_and_white = black_and_white && gray && (rgb[0] == 0 || rgb[0] == 255);
-            }
-            uint32_t key = 0;
-            if (i + 1 < pixels) {
-                std::memcpy(&key, rgb, 4); // the next pixel's first byte is masked off
-                key &= 0xFFFFFF;
-            } else {
-                key = static_cast<uint32_t>(rgb[0]) | static_cast<uint32_t>(rgb[1]) << 8 |
-                      static_cast<uint32_t>(rgb[2]) << 16;
-            }
-            const size_t slot = (key * 0x9E3779B1u) >> 20;
-            if (keys[slot] == (key | kCached)) {
-                numbers[i] = cached[slot];
-                continue;
-            }
-            const uint32_t colour = pack_rgb(rgb);
-            int32_t number = seen.find(colour);
-            if (number < 0) {
-                number = static_cast<int32_t>(summary.colours.size());
-                summary.colours.push_back(Rgb{rgb[0], rgb[1], rgb[2]});
-                if (summary.more_than_256()) {
-                    many = true;
-                    break;
-                }
-                seen.add(colour, static_cast<uint16_t>(number));
-            }
-            keys[slot] = key | kCached;
-            cached[slot] = static_cast<uint8_t>(number);
-            numbers[i] = static_cast<uint8_t>(number);
-        }
-    }
-    summary.gray = gray;
-    summary.black_and_white = black_and_white;
-    if (many) {
-        summary.numbers = std::vector<uint8_t>();
-        summarise_grays(rgb + 3, pixels - i - 1, summary); // nothing else left to learn
-    }
-    return summary;
-}
 
 std::vector<Rgb> gray_ramp() {
     std::vector<Rgb> ramp;
@@ -105,36 +18,93 @@ std::vector<Rgb> gray_ramp() {
 }
 
 std::string colour_count(const ColourSummary &summary) {
-    return summary.more_than_256() ? "more than 256 colours" : std::to_string(summary.colours.size()) + " colours";
+    return summary.more_than_256() ? "more than 256 colours" : std::to_string(summary.colours().size()) + " colours";
 }
 
 } // namespace
 
-PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits, const std::string &name) {
-    ColourSummary summary = summarise(image);
+uint32_t ColourSummary::learn(uint32_t key, const uint8_t *rgb) {
+    const uint32_t known = table_.find(key);
+    if (known != ColourTable::kNone || more_than_256()) {
+        return known;
+    }
+    const Rgb colour{rgb[0], rgb[1], rgb[2]};
+    colours_.push_back(colour);
+    if (more_than_256()) {
+        return ColourTable::kNone;
+    }
+    // Grays and black and white follow from the colours: no pixel tests them.
+    non_gray_ = non_gray_ || colour.r != colour.g || colour.g != colour.b;
+    non_black_and_white_ = non_black_and_white_ || non_gray_ || (colour.r != 0 && colour.r != 255);
+    const auto number = static_cast<uint8_t>(colours_.size() - 1);
+    table_.add(key, number);
+    return number;
+}
+
+bool ColourSummary::add(const uint8_t *rgb, size_t count, uint8_t *numbers) {
+    if (more_than_256() || count == 0) {
+        return !more_than_256();
+    }
+    const ColourTable::Lookup table = table_.lookup();
+    // Eight pixels at a time are looked up without a test between them; the
+    // rare group with a colour not yet numbered is done again in order.
+    constexpr size_t kGroup = 8;
+    // The pixels come cold from the input file's pages, and waiting for them
+    // is most of the loop's time: they are fetched 2 KiB ahead, at most up
+    // to the last byte.
+    constexpr size_t kAhead = 2048;
+    const size_t last_byte = 3 * count - 1;
+    size_t i = 0;
+    for (; i + kGroup <= count; i += kGroup) {
+        const uint8_t *group = rgb + 3 * i;
+        __builtin_prefetch(rgb + std::min(3 * i + kAhead, last_byte));
+        uint32_t missing = 0;
+        for (size_t k = 0; k < kGroup; ++k) {
+            const uint32_t number = table.find_pixel(group + 3 * k);
+            numbers[i + k] = static_cast<uint8_t>(number);
+            missing |= number;
+        }
+        if ((missing & ColourTable::kNone) != 0 && !learn_all(group, kGroup, numbers + i)) {
+            return false;
+        }
+    }
+    return learn_all(rgb + 3 * i, count - i, numbers + i);
+}
+
+bool ColourSummary::learn_all(const uint8_t *rgb, size_t count, uint8_t *numbers) {
+    for (size_t k = 0; k < count; ++k, rgb += 3) {
+        const uint32_t number = learn(pixel_key(rgb), rgb);
+        if (number == ColourTable::kNone) {
+            return false;
+        }
+        numbers[k] = static_cast<uint8_t>(number);
+    }
+    return true;
+}
+
+PcxLayout choose_layout(const ColourSummary &summary, std::optional<int> requested_bits, const std::string &name) {
     PcxLayout layout;
     const auto palette_layout = [&](int32_t bits) {
         const size_t capacity = size_t{1} << bits;
-        if (summary.more_than_256() || summary.colours.size() > capacity) {
+        if (summary.more_than_256() || summary.colours().size() > capacity) {
             throw input_error(name + ": has " + colour_count(summary) + "; a " + std::to_string(bits) +
                               "-bit PCX image holds at most " + std::to_string(capacity));
         }
         layout.color_class = 2;
         layout.bits = bits;
-        layout.palette = summary.colours;
-        layout.indices = std::move(summary.numbers); // the palette is in the order the pixels were numbered
+        layout.palette = summary.colours(); // in the order the pixels were numbered
     };
 
     if (!requested_bits) {
-        if (summary.black_and_white) {
+        if (summary.black_and_white()) {
             layout.color_class = 0;
             layout.bits = 1;
             layout.palette = {Rgb{0, 0, 0}, Rgb{255, 255, 255}};
-        } else if (summary.gray) {
+        } else if (summary.gray()) {
             layout.color_class = 1;
             layout.bits = 8;
             layout.palette = gray_ramp();
-        } else if (summary.colours.size() <= 16) {
+        } else if (summary.colours().size() <= 16) {
             palette_layout(4);
         } else if (!summary.more_than_256()) {
             palette_layout(8);
@@ -145,7 +115,7 @@ PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits
     switch (*requested_bits) {
     case 1:
         // A 1-bit file stores no palette: it always reads back black and white.
-        if (!summary.black_and_white) {
+        if (!summary.black_and_white()) {
             throw input_error(name + ": a 1-bit PCX image is black and white, and this image has other colours; "
                                      "use --bits 4 or leave --bits out");
         }
@@ -157,7 +127,7 @@ PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits
     case 3:
     case 4: palette_layout(*requested_bits); break;
     case 8:
-        if (summary.gray) {
+        if (summary.gray()) {
             layout.color_class = 1;
             layout.bits = 8;
             layout.palette = gray_ramp();
@@ -171,22 +141,29 @@ PcxLayout choose_layout(const RgbImage &image, std::optional<int> requested_bits
     return layout;
 }
 
+bool settles_on_8bit_palette(const ColourSummary &summary, std::optional<int> requested_bits) {
+    if (summary.more_than_256() || summary.gray()) {
+        return false;
+    }
+    if (!requested_bits) {
+        return summary.colours().size() > 16; // and not gray, so neither 1-bit nor 4-bit
+    }
+    return *requested_bits == 8;
+}
+
 IndexMap::IndexMap(const PcxLayout &layout) : gray_levels_(layout.color_class == 1) {
-    for (size_t k = 0; k < layout.palette.size(); ++k) {
+    for (size_t k = 0; k < layout.palette.size() && k < ColourTable::kMaxColours; ++k) {
         const Rgb &c = layout.palette[k];
         const uint8_t rgb[3] = {c.r, c.g, c.b};
-        if (indices_.find(pack_rgb(rgb)) < 0) { // a repeated colour keeps its first index
-            indices_.add(pack_rgb(rgb), static_cast<uint16_t>(k));
+        if (indices_.find(pixel_key(rgb)) == ColourTable::kNone) { // a repeated colour keeps its first index
+            indices_.add(pixel_key(rgb), static_cast<uint8_t>(k));
         }
     }
 }
 
-uint8_t IndexMap::index_of(const uint8_t *rgb) const {
-    if (gray_levels_) {
-        return rgb[0];
-    }
-    const int32_t found = indices_.find(pack_rgb(rgb));
-    return found >= 0 ? static_cast<uint8_t>(found) : 0;
+uint8_t IndexMap::index_of(uint32_t key) const {
+    const uint32_t found = indices_.find(key);
+    return found != ColourTable::kNone ? static_cast<uint8_t>(found) : 0;
 }
 
 void IndexMap::map_row(const uint8_t *rgb, size_t count, uint8_t *indices) const {
@@ -196,19 +173,18 @@ void IndexMap::map_row(const uint8_t *rgb, size_t count, uint8_t *indices) const
         }
         return;
     }
-    uint32_t previous = 0;
-    uint8_t previous_index = index_of(rgb);
-    if (count > 0) {
-        previous = pack_rgb(rgb);
+    if (count == 0) {
+        return;
     }
+    uint32_t previous = pixel_key(rgb);
+    uint8_t index = index_of(previous);
     for (size_t x = 0; x < count; ++x) {
-        const uint32_t colour = pack_rgb(rgb + 3 * x);
-        if (colour != previous) {
-            const int32_t found = indices_.find(colour);
-            previous_index = found >= 0 ? static_cast<uint8_t>(found) : 0;
-            previous = colour;
+        const uint32_t key = pixel_key(rgb + 3 * x);
+        if (key != previous) {
+            index = index_of(key);
+            previous = key;
         }
-        indices[x] = previous_index;
+        indices[x] = index;
     }
 }
 

@@ -1,9 +1,11 @@
 #include "pcx_writer.h"
 
-#include <cstring>
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "iffpcx.h"
-#include "memory_stream.h"
+#include "pcx_output.h"
 #include "status_names.h"
 #include "tool_error.h"
 
@@ -12,117 +14,211 @@ namespace pcxtool {
 namespace {
 
 // A plane line's length is stored in 16 bits after rounding up to even.
-int64_t max_width(const PcxLayout &layout) {
-    return layout.depth() >= 8 ? 65534 : kMaxImageSide;
+int64_t max_width(int depth) {
+    return depth >= 8 ? 65534 : kMaxImageSide;
 }
 
-class WriteHandle {
+// Pixels are numbered a block of whole rows at a time, about 64K pixels.
+size_t rows_per_block(size_t width) {
+    return std::max<size_t>(1, (size_t{1} << 16) / width);
+}
+
+// One PCX file being written through the library; `name` is the output's.
+class PcxFile {
   public:
-    WriteHandle(StreamSource &source, IFFImageInfo &info, const std::string &name) : name_(name) {
-        const int32_t opened = IFFOpen(&source, IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
+    PcxFile(const RgbImage &image, const PcxLayout &layout, const WriteOptions &options, PcxOutput &output,
+            const std::string &name)
+        : output_(output), name_(name) {
+        const int64_t widest = max_width(layout.depth());
+        if (image.width < 1 || image.width > widest || image.height < 1 || image.height > kMaxImageSide) {
+            throw input_error(name + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+                              " pixels do not fit this PCX layout (at most " + std::to_string(widest) + " x " +
+                              std::to_string(kMaxImageSide) + ")");
+        }
+        // Room for the coded image at its largest, two bytes a byte.
+        output.expect(2 * (static_cast<size_t>(image.width) + 1) * static_cast<size_t>(image.height) *
+                          (layout.depth() == 24 ? 3 : 1) +
+                      4096);
+        IFFImageInfo info{};
+        info.width = image.width;
+        info.height = image.height;
+        info.color_class = layout.color_class;
+        info.bits = layout.bits;
+        info.kind = 0;
+        const int32_t opened = IFFOpen(output.source(), IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
         if (opened <= 0) {
+            output.check_writes();
             throw input_error(name_ + ": cannot create the PCX file: " + describe_status(-opened));
         }
         handle_ = opened;
-    }
-    ~WriteHandle() {
-        if (handle_ > 0) {
-            IFFClose(handle_);
+        check(IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, nullptr),
+              "choosing the index sample layout");
+        int32_t dpi[2] = {options.dpi_x > 0 ? options.dpi_x : image.dpi_x,
+                          options.dpi_y > 0 ? options.dpi_y : image.dpi_y};
+        if (dpi[0] > 0 && dpi[1] > 0) {
+            check(IFFControl(handle_, IFF_REQ_RESOLUTION, 3, 0, dpi), "setting the resolution");
         }
     }
-    WriteHandle(const WriteHandle &) = delete;
-    WriteHandle &operator=(const WriteHandle &) = delete;
+    ~PcxFile() {
+        if (handle_ > 0) {
+            abandon(); // a failure: the output is dropped
+        }
+    }
+    PcxFile(const PcxFile &) = delete;
+    PcxFile &operator=(const PcxFile &) = delete;
 
-    int32_t get() const { return handle_; }
+    // Row y: palette indices, or red, green, blue for RGB.
+    void put(const uint8_t *row, size_t y) {
+        const int32_t status = IFFPutLine(handle_, 1, row);
+        if (status != IFF_OK) {
+            output_.check_writes();
+            check(status, "writing line " + std::to_string(y));
+        }
+    }
 
+    // Hands over the palette of a layout that has one, and completes the file.
+    void finish(const PcxLayout &layout, const std::vector<Rgb> &palette) {
+        // 1-bit files carry no palette and 24-bit files none at all.
+        if (layout.depth() > 1 && layout.depth() <= 8) {
+            const size_t bytes = 3 * (size_t{1} << layout.depth());
+            uint16_t expected = 0;
+            check(IFFControl(handle_, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &expected),
+                  "asking the palette size");
+            if (expected != bytes) {
+                throw input_error(name_ + ": the library asks " + std::to_string(expected) + " palette bytes for a " +
+                                  std::to_string(layout.depth()) + "-bit image, not " + std::to_string(bytes));
+            }
+            std::vector<uint8_t> entries(bytes, 0); // unused entries black
+            for (size_t k = 0; k < palette.size() && 3 * k < bytes; ++k) {
+                entries[3 * k] = palette[k].r;
+                entries[3 * k + 1] = palette[k].g;
+                entries[3 * k + 2] = palette[k].b;
+            }
+            check(IFFControl(handle_, IFF_REQ_PALETTE, 0, 0, entries.data()), "handing over the palette");
+        }
+        const int32_t handle = handle_;
+        handle_ = 0; // the library releases the handle on every failure but a palette step's
+        const int32_t status = IFFClose(handle);
+        output_.check_writes();
+        check(status, "completing the PCX file");
+        output_.finish();
+    }
+
+    // Ends the handle without completing the file; the next open empties it.
+    void abandon() {
+        IFFControl(handle_, IFF_REQ_ABANDON, 0, 0, nullptr);
+        IFFClose(handle_);
+        handle_ = 0;
+    }
+
+  private:
     void check(int32_t status, const std::string &step) const {
         if (status != IFF_OK) {
             throw input_error(name_ + ": " + step + " failed: " + describe_status(status));
         }
     }
 
-    void close() {
-        const int32_t handle = handle_;
-        handle_ = 0; // the library releases the handle on every failure but a palette step's
-        check(IFFClose(handle), "completing the PCX file");
-    }
-
-  private:
+    PcxOutput &output_;
     std::string name_;
     int32_t handle_ = 0;
 };
 
+// Writes every row in a layout whose indices were not kept: RGB, or
+// indices looked up again (gray levels, black and white).
+void write_rows(PcxFile &pcx, const RgbImage &image, const PcxLayout &layout) {
+    const size_t width = static_cast<size_t>(image.width);
+    const size_t height = static_cast<size_t>(image.height);
+    if (layout.color_class == 3) {
+        for (size_t y = 0; y < height; ++y) {
+            pcx.put(image.rgb.data() + 3 * width * y, y);
+        }
+        return;
+    }
+    const IndexMap indices(layout);
+    std::vector<uint8_t> line(width);
+    for (size_t y = 0; y < height; ++y) {
+        indices.map_row(image.rgb.data() + 3 * width * y, width, line.data());
+        pcx.put(line.data(), y);
+    }
+}
+
+// Writes the 8-bit palette layout: the first `numbered` rows from
+// `numbers`, the rest numbered as they go out, so that the image's indices
+// are never held whole. False, with the file abandoned, when the rest brings
+// a 257th colour.
+bool write_8bit_palette(const RgbImage &image, ColourSummary &summary, const uint8_t *numbers, size_t numbered,
+                        const WriteOptions &options, PcxOutput &output, const std::string &target) {
+    PcxLayout layout;
+    layout.color_class = 2;
+    layout.bits = 8;
+    PcxFile pcx(image, layout, options, output, target);
+    const size_t width = static_cast<size_t>(image.width);
+    const size_t height = static_cast<size_t>(image.height);
+    for (size_t y = 0; y < numbered; ++y) {
+        pcx.put(numbers + width * y, y);
+    }
+    const size_t block_rows = rows_per_block(width);
+    std::vector<uint8_t> block(block_rows * width);
+    for (size_t y = numbered; y < height; y += block_rows) {
+        const size_t rows = std::min(block_rows, height - y);
+        if (!summary.add(image.rgb.data() + 3 * width * y, rows * width, block.data())) {
+            pcx.abandon();
+            return false;
+        }
+        for (size_t k = 0; k < rows; ++k) {
+            pcx.put(block.data() + width * k, y + k);
+        }
+    }
+    pcx.finish(layout, summary.colours());
+    return true;
+}
+
 } // namespace
 
-std::vector<uint8_t> write_pcx(const RgbImage &image, const PcxLayout &layout, const WriteOptions &options,
-                               const std::string &name) {
-    if (image.width < 1 || image.width > max_width(layout) || image.height < 1 || image.height > kMaxImageSide) {
-        throw input_error(name + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
-                          " pixels do not fit this PCX layout (at most " + std::to_string(max_width(layout)) + " x " +
-                          std::to_string(kMaxImageSide) + ")");
+PcxLayout write_pcx(const RgbImage &image, std::optional<int> requested_bits, const WriteOptions &options,
+                    PendingFile &file, const std::string &name) {
+    PcxOutput output(file, options.align_palette);
+    if (requested_bits == 24) { // no colours to learn
+        const PcxLayout rgb;
+        PcxFile pcx(image, rgb, options, output, file.target());
+        write_rows(pcx, image, rgb);
+        pcx.finish(rgb, rgb.palette);
+        return rgb;
     }
-    MemoryStream stream(options.align_palette ? MemoryStream::PastEnd::Extend : MemoryStream::PastEnd::Clamp);
-    // Room for the coded image at its largest, two bytes a byte, so the
-    // buffer never grows; pages are touched only as they are written.
-    stream.reserve(2 * (static_cast<size_t>(image.width) + 1) * static_cast<size_t>(image.height) *
-                       (layout.depth() == 24 ? 3 : 1) + 4096);
-    StreamSource source = make_stream_source(stream);
-    IFFImageInfo info{};
-    info.width = image.width;
-    info.height = image.height;
-    info.color_class = layout.color_class;
-    info.bits = layout.bits;
-    info.kind = 0;
-    WriteHandle handle(source, info, name);
-
-    handle.check(IFFControl(handle.get(), IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, nullptr),
-                 "choosing the index sample layout");
-
-    // 1-bit files carry no palette and 24-bit files none at all.
-    if (layout.depth() > 1 && layout.depth() <= 8) {
-        const size_t bytes = 3 * (size_t{1} << layout.depth());
-        uint16_t expected = 0;
-        handle.check(IFFControl(handle.get(), IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &expected),
-                     "asking the palette size");
-        if (expected != bytes) {
-            throw input_error(name + ": the library asks " + std::to_string(expected) + " palette bytes for a " +
-                              std::to_string(layout.depth()) + "-bit image, not " + std::to_string(bytes));
+    // The colours settle the layout, and a palette layout's indices are the
+    // colours' numbers. The numbers are kept while the layout is open; their
+    // room is touched only as far as they go.
+    const size_t width = static_cast<size_t>(std::max(image.width, 1));
+    const size_t height = static_cast<size_t>(std::max(image.height, 0));
+    const std::unique_ptr<uint8_t[]> numbers(new uint8_t[width * height]);
+    const size_t block_rows = rows_per_block(width);
+    const bool fits_8_bits = image.width <= max_width(8);
+    ColourSummary summary;
+    size_t numbered = 0; // whole rows
+    while (numbered < height) {
+        const size_t rows = std::min(block_rows, height - numbered);
+        if (!summary.add(image.rgb.data() + 3 * width * numbered, rows * width, numbers.get() + width * numbered)) {
+            break;
         }
-        std::vector<uint8_t> palette(bytes, 0); // unused entries black
-        for (size_t k = 0; k < layout.palette.size() && 3 * k < bytes; ++k) {
-            palette[3 * k] = layout.palette[k].r;
-            palette[3 * k + 1] = layout.palette[k].g;
-            palette[3 * k + 2] = layout.palette[k].b;
-        }
-        handle.check(IFFControl(handle.get(), IFF_REQ_PALETTE, 0, 0, palette.data()), "handing over the palette");
-    }
-
-    int32_t dpi[2] = {options.dpi_x > 0 ? options.dpi_x : image.dpi_x, options.dpi_y > 0 ? options.dpi_y : image.dpi_y};
-    if (dpi[0] > 0 && dpi[1] > 0) {
-        handle.check(IFFControl(handle.get(), IFF_REQ_RESOLUTION, 3, 0, dpi), "setting the resolution");
-    }
-
-    const size_t width = static_cast<size_t>(image.width);
-    const bool rgb = layout.color_class == 3;
-    const IndexMap indices(layout);
-    std::vector<uint8_t> line(rgb ? 0 : width);
-    const bool known_indices = !rgb && layout.indices.size() == width * static_cast<size_t>(image.height);
-    for (int32_t y = 0; y < image.height; ++y) {
-        const uint8_t *source_row = &image.rgb[3 * width * static_cast<size_t>(y)];
-        const uint8_t *row = source_row;
-        if (known_indices) {
-            row = &layout.indices[width * static_cast<size_t>(y)];
-        } else if (!rgb) {
-            indices.map_row(source_row, width, line.data());
-            row = line.data();
-        }
-        const int32_t status = IFFPutLine(handle.get(), 1, row);
-        if (status != IFF_OK) {
-            handle.check(status, "writing line " + std::to_string(y));
+        numbered += rows;
+        if (numbered < height && fits_8_bits && settles_on_8bit_palette(summary, requested_bits)) {
+            if (write_8bit_palette(image, summary, numbers.get(), numbered, options, output, file.target())) {
+                return choose_layout(summary, requested_bits, name);
+            }
+            break; // more than 256 colours after all
         }
     }
-    handle.close();
-    return stream.release();
+    const PcxLayout layout = choose_layout(summary, requested_bits, name);
+    PcxFile pcx(image, layout, options, output, file.target());
+    if (layout.color_class == 2 && numbered == height) {
+        for (size_t y = 0; y < height; ++y) {
+            pcx.put(numbers.get() + width * y, y);
+        }
+    } else {
+        write_rows(pcx, image, layout);
+    }
+    pcx.finish(layout, layout.palette);
+    return layout;
 }
 
 } // namespace pcxtool

@@ -1,11 +1,12 @@
-// Writing a PCX file through the library, into memory.
+// Writing a PCX file through the library.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "encode_layout.h"
+#include "file_io.h"
 #include "rgb_image.h"
 
 namespace pcxtool {
@@ -20,8 +21,11 @@ struct WriteOptions {
     bool align_palette = false;
 };
 
-// The bytes of the PCX file; library failures are input errors naming `name`.
-std::vector<uint8_t> write_pcx(const RgbImage &image, const PcxLayout &layout, const WriteOptions &options,
-                               const std::string &name);
+// Writes the image to `file` as a PCX file in the layout that choose_layout
+// picks for its colours (or checks for --bits), and returns that layout.
+// Layouts the colours cannot take are input errors naming `name`, the input;
+// failures to write name the file.
+PcxLayout write_pcx(const RgbImage &image, std::optional<int> requested_bits, const WriteOptions &options,
+                    PendingFile &file, const std::string &name);
 
 } // namespace pcxtool

@@ -401,7 +401,7 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
     image.dpi_x = header.dpi_x;
     image.dpi_y = header.dpi_y;
     const size_t width = header.width;
-    image.rgb.resize(3 * width * header.height);
+    uint8_t *const rgb = image.allocate(3 * width * header.height);
     if (header.passes == 1) {
         // Row by row: only one row of RGBA is held besides the image.
         std::vector<uint8_t> row(header.row_bytes);
@@ -409,7 +409,7 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
             if (!read_png_row(context, row.data())) {
                 throw input_error(name + ": cannot read the PNG file: " + context.message);
             }
-            blend_pixels(row.data(), width, image.rgb.data() + 3 * width * y);
+            blend_pixels(row.data(), width, rgb + 3 * width * y);
         }
     } else {
         // Interlaced passes fill the whole image before any row is complete.
@@ -417,7 +417,7 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
         if (!read_png_rows(context, header, rgba.data())) {
             throw input_error(name + ": cannot read the PNG file: " + context.message);
         }
-        blend_pixels(rgba.data(), width * header.height, image.rgb.data());
+        blend_pixels(rgba.data(), width * header.height, rgb);
     }
     return image;
 }

@@ -331,24 +331,25 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
         return static_cast<uint8_t>((value * 255u + maxval / 2) / maxval);
     };
     if (!plain && maxval == 255 && format != 4) {
-        // Samples of 0..255 stand as they are: PPM rows are the image's rows.
+        // Samples of 0..255 stand as they are: raw PPM pixels are the image's
+        // own, used where they lie rather than copied.
         const uint8_t *data = parser.raw(pixels * channels);
         if (colour) {
-            image.rgb.assign(data, data + 3 * pixels);
+            image.rgb = ByteView(data, 3 * pixels);
         } else {
-            image.rgb.resize(3 * pixels);
+            uint8_t *rgb = image.allocate(3 * pixels);
             for (size_t i = 0; i < pixels; ++i) {
-                image.rgb[3 * i] = image.rgb[3 * i + 1] = image.rgb[3 * i + 2] = data[i];
+                rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = data[i];
             }
         }
         return image;
     }
-    image.rgb.resize(3 * pixels);
+    uint8_t *const rgb = image.allocate(3 * pixels);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t *packed_row = format == 4 ? parser.raw((width + 7) / 8) : nullptr;
         const uint8_t *raw_row = format == 5 || format == 6 ? parser.raw(width * channels * sample_bytes) : nullptr;
         for (size_t x = 0; x < width; ++x) {
-            uint8_t *pixel = &image.rgb[3 * (y * width + x)];
+            uint8_t *pixel = rgb + 3 * (y * width + x);
             if (bitmap) {
                 const uint32_t black = format == 1 ? parser.plain_bit() : (packed_row[x / 8] >> (7 - x % 8)) & 1u;
                 pixel[0] = pixel[1] = pixel[2] = black ? 0 : 255;

@@ -26,7 +26,8 @@ bool has_pnm_signature(ByteView bytes);
 // Reads the first image of a PNM file; samples of other maximum values are
 // scaled to 0..255. An image of more than `max_pixels`, or more than the
 // file's remaining bytes can hold, is refused from its header, before any
-// pixel memory is taken.
+// pixel memory is taken. The pixels of a raw PPM of maximum value 255 are
+// the file's own bytes: that image points into `bytes`, which must outlive it.
 RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
 
 // Writes pages as raw PNM, RGBA pages as PAM with TUPLTYPE RGB_ALPHA. A page

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
+
+#include "byte_view.h"
 
 namespace pcxtool {
 
@@ -10,12 +12,32 @@ namespace pcxtool {
 // readers refuse larger images before allocating for them.
 constexpr int64_t kMaxImageSide = 65535;
 
+// Move-only: rgb may point into the image's own buffer.
 struct RgbImage {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<uint8_t> rgb; // width * height * 3 bytes, rows top to bottom
-    int32_t dpi_x = 0;        // 0 when the source gives none
+    // width * height * 3 bytes, rows top to bottom: the image's own buffer,
+    // or the input's bytes when they already are these pixels.
+    ByteView rgb;
+    int32_t dpi_x = 0; // 0 when the source gives none
     int32_t dpi_y = 0;
+
+    RgbImage() = default;
+    RgbImage(RgbImage &&) = default;
+    RgbImage &operator=(RgbImage &&) = default;
+    RgbImage(const RgbImage &) = delete;
+    RgbImage &operator=(const RgbImage &) = delete;
+
+    // Room for `bytes` of pixels, left uninitialised: the reader writes
+    // every one of them.
+    uint8_t *allocate(size_t bytes) {
+        owned_.reset(new uint8_t[bytes]);
+        rgb = ByteView(owned_.get(), bytes);
+        return owned_.get();
+    }
+
+  private:
+    std::unique_ptr<uint8_t[]> owned_;
 };
 
 } // namespace pcxtool
