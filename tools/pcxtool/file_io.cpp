@@ -237,7 +237,6 @@ PendingFile::~PendingFile() {
     if (to_stdout_) {
         return;
     }
-    behind_.reset(); // before the file it writes is closed
     if (stream_ != nullptr) {
         std::fclose(stream_);
     }
@@ -249,48 +248,9 @@ PendingFile::~PendingFile() {
 }
 
 void PendingFile::write(const uint8_t *data, size_t size) {
-    if (behind_ != nullptr) {
-        // Once blocks go to the writing thread, everything does, in order.
-        if (size > 0) {
-            std::memcpy(space(size), data, size);
-            hand_over(size);
-        }
-        return;
-    }
     if (size > 0 && std::fwrite(data, 1, size, stream_) != size) {
         throw input_error(target_ + ": cannot write: " + system_reason());
     }
-}
-
-uint8_t *PendingFile::space(size_t size) {
-    // Small files are not worth a thread: their blocks go through stdio.
-    if (to_stdout_ || (behind_ == nullptr && handed_over_ < kWriteBehindAfter)) {
-        if (local_space_.size() < size) {
-            local_space_.resize(size);
-        }
-        return local_space_.data();
-    }
-    if (behind_ == nullptr) {
-        // What stdio holds goes first; from here on only the thread writes.
-        if (std::fflush(stream_) != 0) {
-            throw input_error(target_ + ": cannot write: " + system_reason());
-        }
-        behind_ = std::make_unique<WriteBehind>(fileno(stream_));
-    }
-    uint8_t *room = nullptr;
-    if (const int error = behind_->space(size, &room)) {
-        throw input_error(target_ + ": cannot write: " + std::strerror(error));
-    }
-    return room;
-}
-
-void PendingFile::hand_over(size_t used) {
-    if (behind_ == nullptr) {
-        write(local_space_.data(), used);
-        handed_over_ += used;
-        return;
-    }
-    behind_->submit(used);
 }
 
 void PendingFile::finish() {
@@ -302,13 +262,6 @@ void PendingFile::finish() {
     }
     if (finished_) {
         return;
-    }
-    if (behind_ != nullptr) {
-        const int error = behind_->drain();
-        behind_.reset();
-        if (error != 0) {
-            throw input_error(target_ + ": cannot write: " + std::strerror(error));
-        }
     }
     std::FILE *stream = stream_;
     stream_ = nullptr;

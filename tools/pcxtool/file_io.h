@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "byte_view.h"
-#include "write_behind.h"
 
 namespace pcxtool {
 
@@ -70,12 +69,6 @@ class PendingFile {
     std::FILE *stream() { return stream_; }
 
     void write(const uint8_t *data, size_t size);
-    // Room for `size` bytes, of which the next hand_over writes the first
-    // `used`: past its first megabytes, a file's blocks are written on a
-    // thread of its own while the next is made. Write errors surface here,
-    // at hand_over or at finish.
-    uint8_t *space(size_t size);
-    void hand_over(size_t used);
     // Flushes and closes the temporary file; write errors surface here.
     // Standard output is flushed and stays open for more.
     void finish();
@@ -85,11 +78,6 @@ class PendingFile {
     std::string target_;
     std::string temp_path_;
     std::FILE *stream_ = nullptr;
-    // Files get a writing thread once this much has gone out through space().
-    static constexpr size_t kWriteBehindAfter = 2 << 20;
-    std::unique_ptr<WriteBehind> behind_;
-    std::vector<uint8_t> local_space_; // space() before that, and for standard output
-    size_t handed_over_ = 0;
     bool to_stdout_ = false;
     bool finished_ = false;
     bool committed_ = false;

@@ -53,10 +53,6 @@ class RowSink {
             row(pixels + k * stride);
         }
     }
-    // Where the reader may decode the next `count` rows, `stride` bytes
-    // apart, so that rows() finds them already in place for writing; null
-    // when the sink has no such room and the reader uses its own block.
-    virtual uint8_t *row_space(size_t /*count*/, size_t /*stride*/) { return nullptr; }
     // A sink that answers true is handed the rows of bilevel pages packed
     // (packed_row_bytes), not one byte per pixel.
     virtual bool takes_packed_bilevel() const { return false; }

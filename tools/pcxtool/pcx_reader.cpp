@@ -352,16 +352,12 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     sink.begin(image);
     for (int32_t y = 0; y < image.height;) {
         const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(image.height - y)));
-        uint8_t *rows = sink.row_space(count, stride);
-        if (rows == nullptr) {
-            rows = block.data();
-        }
-        status = IFFGetLine(handle_, count, rows);
+        status = IFFGetLine(handle_, count, block.data());
         if (status != IFF_OK) {
             fail(page, "decoding line " + std::to_string(failing_line(y, count)), status);
         }
         for (uint32_t k = 0; k < count; ++k) {
-            uint8_t *line = rows + k * stride;
+            uint8_t *line = block.data() + k * stride;
             if (translate) {
                 for (size_t x = 0; x < line_bytes; ++x) {
                     const uint8_t index = line[x];
@@ -379,7 +375,7 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
                 line[line_bytes - 1] &= pad_mask;
             }
         }
-        sink.rows(rows, count, stride);
+        sink.rows(block.data(), count, stride);
         y += int32_t(count);
     }
     // A 256-colour page keeps its palette in a block at its end; without one

@@ -134,6 +134,7 @@ class PnmSink : public RowSink {
         std::string header = std::string(magic) + "\n" + std::to_string(image.width) + " " +
                              std::to_string(image.height) + "\n" + (type_ == PnmType::Pbm ? "" : "255\n");
         file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+        out_.clear();
         // What each byte of a one-byte-per-pixel row stands for.
         uint8_t triples[256][3];
         for (size_t value = 0; value < 256; ++value) {
@@ -160,23 +161,8 @@ class PnmSink : public RowSink {
 
     bool takes_packed_bilevel() const override { return true; }
 
-    uint8_t *row_space(size_t count, size_t stride) override {
-        // Rows already in the file's form are decoded straight into the
-        // file's next block.
-        granted_ = image_.kind == PageKind::Rgba || (rows_as_they_are() && stride == out_bytes())
-                       ? file_.space(count * stride)
-                       : nullptr;
-        return granted_;
-    }
-
     void rows(const uint8_t *pixels, size_t count, size_t stride) override {
         const size_t width = static_cast<size_t>(image_.width);
-        const size_t out_bytes = this->out_bytes();
-        if (pixels == granted_) {
-            granted_ = nullptr;
-            file_.hand_over(count * stride);
-            return;
-        }
         if (image_.kind == PageKind::Rgba) {
             // red, green, blue, alpha as delivered
             for (size_t k = 0; k < count; ++k) {
@@ -184,33 +170,27 @@ class PnmSink : public RowSink {
             }
             return;
         }
-        if (rows_as_they_are() && (stride == out_bytes || count == 1)) {
+        const size_t out_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
+        // Rows already in the file's form go out as they are.
+        const bool as_they_are = (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
+                                 (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
+                                 (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
+        if (as_they_are && (stride == out_bytes || count == 1)) {
             file_.write(pixels, count * out_bytes);
             return;
         }
-        uint8_t *out = file_.space(count * out_bytes);
-        for (size_t k = 0; k < count; ++k) {
-            convert_row(pixels + k * stride, out + k * out_bytes, width);
+        if (out_.size() < count * out_bytes) {
+            out_.resize(count * out_bytes);
         }
-        file_.hand_over(count * out_bytes);
+        for (size_t k = 0; k < count; ++k) {
+            convert_row(pixels + k * stride, out_.data() + k * out_bytes, width);
+        }
+        file_.write(out_.data(), count * out_bytes);
     }
 
     void finish() override {}
 
   private:
-    size_t out_bytes() const {
-        const size_t width = static_cast<size_t>(image_.width);
-        return image_.kind == PageKind::Rgba ? 4 * width
-               : type_ == PnmType::Pbm       ? (width + 7) / 8
-               : type_ == PnmType::Pgm       ? width
-                                             : 3 * width;
-    }
-    bool rows_as_they_are() const {
-        return (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
-               (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
-               (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
-    }
-
     void convert_row(const uint8_t *pixels, uint8_t *out, size_t width) const {
         if (image_.kind == PageKind::Bilevel && image_.packed_bilevel) {
             // Eight pixels of a PBM byte (1 black) to eight PGM or PPM pixels.
@@ -271,7 +251,7 @@ class PnmSink : public RowSink {
     };
     std::array<Rgbx, 256> colours_{};
     std::unique_ptr<PaletteRows> palette_rows_; // the same colours, for PPM rows
-    uint8_t *granted_ = nullptr; // the room row_space gave, until its rows are handed over
+    std::vector<uint8_t> out_;
 };
 
 } // namespace
