@@ -85,6 +85,65 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
     }
 }
 
+PnmType pnm_type(ImageFormat format) {
+    return format == ImageFormat::Pbm   ? PnmType::Pbm
+           : format == ImageFormat::Pgm ? PnmType::Pgm
+           : format == ImageFormat::Ppm ? PnmType::Ppm
+                                        : PnmType::Any;
+}
+
+// A page worth two threads: PNM rows of this many bytes in all, or more.
+constexpr uint64_t kPartsFromBytes = 4u << 20;
+
+// Decodes one large page into a PNM file as two parts side by side: this
+// thread the first rows (with the header), a second reader of its own the
+// rest, written at their place in the file. The second skips the first part's
+// lines, which costs less than decoding them, so it starts at three fifths of
+// the page. Failures and warnings are reported as one thread would: the
+// first part's failure first.
+void decode_page_in_two_parts(PcxFile &file, int page, PendingFile &output, PnmType type) {
+    const int32_t split = static_cast<int32_t>(int64_t{file.check_page(page).height} * 3 / 5);
+    std::string later_warnings;
+    std::exception_ptr later_error;
+    std::thread later([&] {
+        try {
+            PcxFile reader(file.bytes(), file.path());
+            reader.set_max_pixels(file.max_pixels());
+            const std::unique_ptr<RowSink> sink = make_pnm_part_sink(output, type, split);
+            reader.decode_page(page, *sink, &later_warnings, {split, INT32_MAX});
+        } catch (...) {
+            later_error = std::current_exception();
+        }
+    });
+    std::exception_ptr first_error;
+    try {
+        const std::unique_ptr<RowSink> sink = make_pnm_sink(output, type);
+        file.decode_page(page, *sink, nullptr, {0, split});
+    } catch (...) {
+        first_error = std::current_exception();
+    }
+    later.join();
+    if (first_error) {
+        std::rethrow_exception(first_error);
+    }
+    std::fputs(later_warnings.c_str(), stderr);
+    if (later_error) {
+        std::rethrow_exception(later_error);
+    }
+}
+
+// Whether a page goes to its file in two parts: a large page of rows that
+// any part can write, to a file (not standard output), on a machine with a
+// second core.
+bool worth_two_parts(PcxFile &file, int page, ImageFormat format, bool to_stdout) {
+    if (to_stdout || format == ImageFormat::Png || std::thread::hardware_concurrency() < 2) {
+        return false;
+    }
+    const PageInfo info = file.check_page(page);
+    const uint64_t samples = info.color_class == 3 || is_rgba_layout(info.header) ? 4 : 3;
+    return info.height >= 2 && uint64_t(info.width) * uint64_t(info.height) * samples >= kPartsFromBytes;
+}
+
 } // namespace
 
 int run_decode(const Args &args) {
@@ -150,6 +209,12 @@ int run_decode(const Args &args) {
         PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
         for (size_t i = 0; i < pages.size(); ++i) {
             PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
+            if (pages.size() == 1 && worth_two_parts(file, pages[i], format, to_stdout)) {
+                decode_page_in_two_parts(file, pages[i], output, pnm_type(format));
+                output.finish();
+                written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+                continue;
+            }
             std::unique_ptr<RowSink> sink = make_sink(format, output);
             file.decode_page(pages[i], *sink);
             output.finish(); // a file of many pages must not hold a descriptor per page

@@ -223,6 +223,7 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     temp_path_ = pattern;
     g_temporaries.push_back(temp_path_);
     fchmod(fd, default_file_mode());
+    descriptor_ = fd;
     stream_ = fdopen(fd, "wb");
     if (stream_ == nullptr) {
         const std::string reason = system_reason();
@@ -250,6 +251,19 @@ PendingFile::~PendingFile() {
 void PendingFile::write(const uint8_t *data, size_t size) {
     if (size > 0 && std::fwrite(data, 1, size, stream_) != size) {
         throw input_error(target_ + ": cannot write: " + system_reason());
+    }
+}
+
+void PendingFile::write_at(uint64_t offset, const uint8_t *data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = pwrite(descriptor_, data + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            throw input_error(target_ + ": cannot write: " + (n < 0 ? system_reason() : std::string("nothing written")));
+        }
+        done += static_cast<size_t>(n);
     }
 }
 

@@ -69,6 +69,10 @@ class PendingFile {
     std::FILE *stream() { return stream_; }
 
     void write(const uint8_t *data, size_t size);
+    // Writes at an offset of the file, leaving write's place where it is, so
+    // that another thread may fill a later part of the file meanwhile (not
+    // for standard output).
+    void write_at(uint64_t offset, const uint8_t *data, size_t size);
     // Flushes and closes the temporary file; write errors surface here.
     // Standard output is flushed and stays open for more.
     void finish();
@@ -78,6 +82,7 @@ class PendingFile {
     std::string target_;
     std::string temp_path_;
     std::FILE *stream_ = nullptr;
+    int descriptor_ = -1; // the temporary file's, for write_at from any thread
     bool to_stdout_ = false;
     bool finished_ = false;
     bool committed_ = false;

@@ -42,7 +42,7 @@ bool all_gray(const std::vector<Rgb> &palette) {
 }
 
 // Rows are decoded into blocks of about this size, many lines a call.
-constexpr size_t kBlockBytes = 512 * 1024;
+constexpr size_t kBlockBytes = 256 * 1024;
 
 // A bilevel pixel from its palette colour: 1 white, 0 black.
 uint8_t bilevel_value(const Rgb &colour) {
@@ -246,7 +246,7 @@ int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
     return first + int32_t(count) - 1;
 }
 
-void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
+void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRange rows) {
     const PageInfo info = check_page(page);
     const HeaderFields &header = info.header;
     const int depth = header.bits_per_plane * header.planes;
@@ -350,8 +350,17 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
 
     image.packed_bilevel = packed;
     sink.begin(image);
-    for (int32_t y = 0; y < image.height;) {
-        const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(image.height - y)));
+    const int32_t end_row = std::min(rows.end, image.height);
+    const int32_t first_row = std::clamp(rows.first, 0, end_row);
+    // The lines before a later part are decoded and dropped.
+    if (first_row > 0) {
+        status = IFFSeek(handle_, first_row);
+        if (status != IFF_OK) {
+            fail(page, "decoding line " + std::to_string(failing_line(0, uint32_t(first_row))), status);
+        }
+    }
+    for (int32_t y = first_row; y < end_row;) {
+        const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(end_row - y)));
         status = IFFGetLine(handle_, count, block.data());
         if (status != IFF_OK) {
             fail(page, "decoding line " + std::to_string(failing_line(y, count)), status);
@@ -381,7 +390,7 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings) {
     // A 256-colour page keeps its palette in a block at its end; without one
     // the colours come from the header's 16-entry map.
     const PageSpan &span = info.span;
-    if (depth == 8 && header.version == 5 && info.color_class == 2 &&
+    if (end_row == image.height && depth == 8 && header.version == 5 && info.color_class == 2 &&
         (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
          bytes_[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
         const std::string warning =

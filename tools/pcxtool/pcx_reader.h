@@ -38,6 +38,11 @@ bool is_rgba_layout(const HeaderFields &header);
 // The page's kind as pcxtool names it: the colour class, or "rgba".
 const char *page_kind_name(const PageInfo &page);
 
+struct RowRange {
+    int32_t first = 0;
+    int32_t end = INT32_MAX;
+};
+
 class PcxFile {
   public:
     // Reads the file ("-": standard input) and opens it with the library;
@@ -64,7 +69,9 @@ class PcxFile {
     // window, plane lines too short for the width, more pixels than allowed.
     PageInfo check_page(int page);
     // Warnings go to stderr, or are appended to *warnings when given.
-    void decode_page(int page, RowSink &sink, std::string *warnings = nullptr);
+    // Rows `first` up to `end` (the page's height at most) of a page: two
+    // readers may decode two parts of one page side by side.
+    void decode_page(int page, RowSink &sink, std::string *warnings = nullptr, RowRange rows = {});
 
     // The file's bytes, which a second reader on another thread may share
     // while this one lives.

@@ -109,7 +109,8 @@ constexpr BitsToPixels<3> kBitsToRgb = make_bits_to_pixels<3>();
 
 class PnmSink : public RowSink {
   public:
-    PnmSink(PendingFile &file, PnmType type) : file_(file), asked_(type) {}
+    PnmSink(PendingFile &file, PnmType type, int32_t first_row = 0)
+        : file_(file), asked_(type), first_row_(first_row) {}
 
     void begin(const PageImage &image) override {
         image_ = image;
@@ -133,7 +134,14 @@ class PnmSink : public RowSink {
         const char *magic = type_ == PnmType::Pbm ? "P4" : type_ == PnmType::Pgm ? "P5" : "P6";
         std::string header = std::string(magic) + "\n" + std::to_string(image.width) + " " +
                              std::to_string(image.height) + "\n" + (type_ == PnmType::Pbm ? "" : "255\n");
-        file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+        if (first_row_ == 0) {
+            file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+        } else {
+            // A later part: its rows start behind the header and the rows before.
+            const size_t width = static_cast<size_t>(image.width);
+            const size_t row_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
+            place_ = header.size() + static_cast<uint64_t>(first_row_) * row_bytes;
+        }
         out_.clear();
         // What each byte of a one-byte-per-pixel row stands for.
         uint8_t triples[256][3];
@@ -166,7 +174,7 @@ class PnmSink : public RowSink {
         if (image_.kind == PageKind::Rgba) {
             // red, green, blue, alpha as delivered
             for (size_t k = 0; k < count; ++k) {
-                file_.write(pixels + k * stride, 4 * width);
+                put(pixels + k * stride, 4 * width);
             }
             return;
         }
@@ -176,7 +184,7 @@ class PnmSink : public RowSink {
                                  (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
                                  (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
         if (as_they_are && (stride == out_bytes || count == 1)) {
-            file_.write(pixels, count * out_bytes);
+            put(pixels, count * out_bytes);
             return;
         }
         if (out_.size() < count * out_bytes) {
@@ -185,12 +193,22 @@ class PnmSink : public RowSink {
         for (size_t k = 0; k < count; ++k) {
             convert_row(pixels + k * stride, out_.data() + k * out_bytes, width);
         }
-        file_.write(out_.data(), count * out_bytes);
+        put(out_.data(), count * out_bytes);
     }
 
     void finish() override {}
 
   private:
+    // Rows go out in order, or at their place for a later part.
+    void put(const uint8_t *data, size_t size) {
+        if (first_row_ == 0) {
+            file_.write(data, size);
+        } else {
+            file_.write_at(place_, data, size);
+            place_ += size;
+        }
+    }
+
     void convert_row(const uint8_t *pixels, uint8_t *out, size_t width) const {
         if (image_.kind == PageKind::Bilevel && image_.packed_bilevel) {
             // Eight pixels of a PBM byte (1 black) to eight PGM or PPM pixels.
@@ -239,11 +257,17 @@ class PnmSink : public RowSink {
         }
         const std::string header = "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " +
                                    std::to_string(image.height) + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-        file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+        if (first_row_ == 0) {
+            file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
+        } else {
+            place_ = header.size() + static_cast<uint64_t>(first_row_) * 4 * static_cast<uint64_t>(image.width);
+        }
     }
 
     PendingFile &file_;
     PnmType asked_;
+    int32_t first_row_;
+    uint64_t place_ = 0; // where a later part's next rows go
     PnmType type_ = PnmType::Any;
     PageImage image_;
     struct Rgbx {
@@ -355,6 +379,10 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
 
 std::unique_ptr<RowSink> make_pnm_sink(PendingFile &file, PnmType type) {
     return std::make_unique<PnmSink>(file, type);
+}
+
+std::unique_ptr<RowSink> make_pnm_part_sink(PendingFile &file, PnmType type, int32_t first_row) {
+    return std::make_unique<PnmSink>(file, type, first_row);
 }
 
 } // namespace pcxtool

@@ -34,5 +34,9 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels =
 // that does not fit the asked type (colour into PGM, alpha into PPM, say) is
 // an input error naming the page's kind.
 std::unique_ptr<RowSink> make_pnm_sink(PendingFile &file, PnmType type);
+// A sink for the rows of a page from `first_row` on, written at their place
+// in the file (the header and the rows before are another sink's), so that
+// two threads can each write a part of one PBM, PGM or PPM file.
+std::unique_ptr<RowSink> make_pnm_part_sink(PendingFile &file, PnmType type, int32_t first_row);
 
 } // namespace pcxtool
