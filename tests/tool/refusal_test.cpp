@@ -168,6 +168,14 @@ const Refusal kRefusals[] = {
      },
      1,
      {"out.ppm", "cannot write", "too large"}},
+    // The same while a second thread numbers and codes rows of a large image.
+    {"write_fails_on_two_threads",
+     [](const TempDir &d) {
+         write_pnm(d / "in.ppm", make_image(Content::ManyColours, 1400, 1100), false); // 1.6 MB of PCX
+         return std::string(R"(trap '' XFSZ; ulimit -f 1024; exec "$1" encode "$D/in.ppm" "$D/out.pcx")");
+     },
+     1,
+     {"out.pcx", "cannot write", "too large"}},
     // Headers that claim far more than the file holds.
     {"no_bytes_per_line",
      [](const TempDir &d) {

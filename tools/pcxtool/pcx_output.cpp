@@ -229,6 +229,10 @@ void PcxOutput::finish() {
     check_writes();
 }
 
+int32_t PcxOutput::append(const uint8_t *bytes, int32_t count) {
+    return memory_ ? memory_->write(bytes, count) : blocks_->write(bytes, count);
+}
+
 void PcxOutput::check_writes() const {
     if (blocks_ && !blocks_->failure().empty()) {
         throw input_error(file_.target() + ": cannot write: " + blocks_->failure());

@@ -36,6 +36,12 @@ class PcxOutput {
     void finish();
     // Throws the input error of a failed write to the file, if one failed.
     void check_writes() const;
+    // Whether the output is a file, which takes the bytes as they are coded.
+    bool is_file() const { return blocks_ != nullptr; }
+    // Writes bytes where the library's next write would go, as that write
+    // would, between its open and close; returns how many went: fewer when
+    // the output fails or would grow past what a position can express.
+    int32_t append(const uint8_t *bytes, int32_t count);
 
     // The record's form for a file: the callbacks, then the file.
     struct BlockSource {

@@ -6,8 +6,10 @@
 
 #include "iffpcx.h"
 #include "pcx_output.h"
+#include "rows_on_two_threads.h"
 #include "status_names.h"
 #include "tool_error.h"
+#include "two_threads.h"
 
 namespace pcxtool {
 
@@ -23,8 +25,14 @@ size_t rows_per_block(size_t width) {
     return std::max<size_t>(1, (size_t{1} << 16) / width);
 }
 
+// Rows read where they are go to two threads in blocks of about 32K pixels:
+// smaller blocks coded ahead wait in less memory.
+size_t read_rows_per_block(size_t width) {
+    return std::max<size_t>(1, (size_t{1} << 15) / width);
+}
+
 // One PCX file being written through the library; `name` is the output's.
-class PcxFile {
+class PcxFile : public LineOutput {
   public:
     PcxFile(const RgbImage &image, const PcxLayout &layout, const WriteOptions &options, PcxOutput &output,
             const std::string &name)
@@ -68,11 +76,25 @@ class PcxFile {
     PcxFile &operator=(const PcxFile &) = delete;
 
     // Row y: palette indices, or red, green, blue for RGB.
-    void put(const uint8_t *row, size_t y) {
+    void put(const uint8_t *row, size_t y) override {
         const int32_t status = IFFPutLine(handle_, 1, row);
         if (status != IFF_OK) {
             output_.check_writes();
             check(status, "writing line " + std::to_string(y));
+        }
+    }
+
+    // Writes lines coded apart where the library would have written them,
+    // one write a line as the library's own, so that a failure comes at the
+    // same line and is reported as put() reports it.
+    void append(const CodedPart &part) override {
+        for (size_t k = 0; k < part.lines(); ++k) {
+            const ByteView line = part.line(k);
+            const auto size = static_cast<int32_t>(line.size());
+            if (output_.append(line.data(), size) != size) {
+                output_.check_writes();
+                check(IFF_ERR_WRITE, "writing line " + std::to_string(part.row(k)));
+            }
         }
     }
 
@@ -123,29 +145,87 @@ class PcxFile {
     int32_t handle_ = 0;
 };
 
-// Writes every row in a layout whose indices were not kept: RGB, or
-// indices looked up again (gray levels, black and white).
-void write_rows(PcxFile &pcx, const RgbImage &image, const PcxLayout &layout) {
+// Images from this many bytes of pixels on are coded on two threads;
+// smaller ones take less time than a second thread and its handles cost.
+constexpr uint64_t kTwoThreadsFromBytes = uint64_t{3} << 20;
+
+// Whether `rows` rows of `width` pixels go to two threads. Standard output
+// keeps one: it holds the whole file in memory anyway.
+bool worth_two_threads(const PcxOutput &output, size_t width, size_t rows) {
+    return output.is_file() && uint64_t{3} * width * rows >= kTwoThreadsFromBytes && two_cores();
+}
+
+// Rows read where they are: RGB as it stands, indices held for the whole
+// image, or indices looked up again (gray levels, black and white).
+class ReadRows : public BlockRows {
+  public:
+    ReadRows(const RgbImage &image, const PcxLayout &layout, const uint8_t *numbers)
+        : image_(image), width_(static_cast<size_t>(image.width)), numbers_(numbers) {
+        if (layout.color_class != 3 && numbers == nullptr) {
+            indices_ = std::make_unique<IndexMap>(layout);
+        }
+    }
+    bool made_in_order() const override { return false; }
+    bool make(size_t, size_t, uint8_t *) override { return false; }
+    const uint8_t *row(size_t y, const uint8_t *, uint8_t *line) const override {
+        if (numbers_ != nullptr) {
+            return numbers_ + width_ * y;
+        }
+        const uint8_t *rgb = image_.rgb.data() + 3 * width_ * y;
+        if (!indices_) {
+            return rgb;
+        }
+        indices_->map_row(rgb, width_, line);
+        return line;
+    }
+
+  private:
+    const RgbImage &image_;
+    size_t width_;
+    const uint8_t *numbers_;
+    std::unique_ptr<IndexMap> indices_; // for looked-up indices only
+};
+
+// Writes every row in a layout whose indices were not kept, or every row of
+// `numbers` when it holds them all; a large file's on two threads.
+void write_rows(PcxFile &pcx, const RgbImage &image, const PcxLayout &layout, const uint8_t *numbers, PcxOutput &output,
+                const std::string &target) {
     const size_t width = static_cast<size_t>(image.width);
     const size_t height = static_cast<size_t>(image.height);
-    if (layout.color_class == 3) {
-        for (size_t y = 0; y < height; ++y) {
-            pcx.put(image.rgb.data() + 3 * width * y, y);
-        }
+    ReadRows rows(image, layout, numbers);
+    if (worth_two_threads(output, width, height) &&
+        put_rows_on_two_threads(pcx, rows, nullptr, width, 0, height, read_rows_per_block(width), layout, target) !=
+            TwoThreads::NotStarted) {
         return;
     }
-    const IndexMap indices(layout);
     std::vector<uint8_t> line(width);
     for (size_t y = 0; y < height; ++y) {
-        indices.map_row(image.rgb.data() + 3 * width * y, width, line.data());
-        pcx.put(line.data(), y);
+        pcx.put(rows.row(y, nullptr, line.data()), y);
     }
 }
 
+// Rows numbered by their colours, a block at a time and in order: each
+// block's numbers depend on the colours of every row before it.
+class NumberedRows : public BlockRows {
+  public:
+    NumberedRows(const RgbImage &image, ColourSummary &summary)
+        : image_(image), width_(static_cast<size_t>(image.width)), summary_(summary) {}
+    bool made_in_order() const override { return true; }
+    bool make(size_t y, size_t rows, uint8_t *block) override {
+        return summary_.add(image_.rgb.data() + 3 * width_ * y, rows * width_, block);
+    }
+    const uint8_t *row(size_t, const uint8_t *made, uint8_t *) const override { return made; }
+
+  private:
+    const RgbImage &image_;
+    size_t width_;
+    ColourSummary &summary_;
+};
+
 // Writes the 8-bit palette layout: the first `numbered` rows from
-// `numbers`, the rest numbered as they go out, so that the image's indices
-// are never held whole. False, with the file abandoned, when the rest brings
-// a 257th colour.
+// `numbers`, the rest numbered as they go out (a large file's on a second
+// thread), so that the image's indices are never held whole. False, with the
+// file abandoned, when the rest brings a 257th colour.
 bool write_8bit_palette(const RgbImage &image, ColourSummary &summary, const uint8_t *numbers, size_t numbered,
                         const WriteOptions &options, PcxOutput &output, const std::string &target) {
     PcxLayout layout;
@@ -154,20 +234,34 @@ bool write_8bit_palette(const RgbImage &image, ColourSummary &summary, const uin
     PcxFile pcx(image, layout, options, output, target);
     const size_t width = static_cast<size_t>(image.width);
     const size_t height = static_cast<size_t>(image.height);
-    for (size_t y = 0; y < numbered; ++y) {
-        pcx.put(numbers + width * y, y);
-    }
     const size_t block_rows = rows_per_block(width);
-    std::vector<uint8_t> block(block_rows * width);
-    for (size_t y = numbered; y < height; y += block_rows) {
-        const size_t rows = std::min(block_rows, height - y);
-        if (!summary.add(image.rgb.data() + 3 * width * y, rows * width, block.data())) {
-            pcx.abandon();
-            return false;
+    NumberedRows rows(image, summary);
+    TwoThreads outcome = TwoThreads::NotStarted;
+    if (worth_two_threads(output, width, height - numbered)) {
+        outcome = put_rows_on_two_threads(pcx, rows, numbers, width, numbered, height, block_rows, layout, target);
+    }
+    if (outcome == TwoThreads::NotStarted) {
+        for (size_t y = 0; y < numbered; ++y) {
+            pcx.put(numbers + width * y, y);
         }
-        for (size_t k = 0; k < rows; ++k) {
-            pcx.put(block.data() + width * k, y + k);
+        // The same blocks on this thread, so that a 257th colour stops the
+        // rows at the same place.
+        std::vector<uint8_t> block(block_rows * width);
+        outcome = TwoThreads::AllRows;
+        for (size_t y = numbered; y < height; y += block_rows) {
+            const size_t count = std::min(block_rows, height - y);
+            if (!rows.make(y, count, block.data())) {
+                outcome = TwoThreads::Stopped;
+                break;
+            }
+            for (size_t k = 0; k < count; ++k) {
+                pcx.put(block.data() + width * k, y + k);
+            }
         }
+    }
+    if (outcome == TwoThreads::Stopped) {
+        pcx.abandon();
+        return false;
     }
     pcx.finish(layout, summary.colours());
     return true;
@@ -181,7 +275,7 @@ PcxLayout write_pcx(const RgbImage &image, std::optional<int> requested_bits, co
     if (requested_bits == 24) { // no colours to learn
         const PcxLayout rgb;
         PcxFile pcx(image, rgb, options, output, file.target());
-        write_rows(pcx, image, rgb);
+        write_rows(pcx, image, rgb, nullptr, output, file.target());
         pcx.finish(rgb, rgb.palette);
         return rgb;
     }
@@ -210,13 +304,8 @@ PcxLayout write_pcx(const RgbImage &image, std::optional<int> requested_bits, co
     }
     const PcxLayout layout = choose_layout(summary, requested_bits, name);
     PcxFile pcx(image, layout, options, output, file.target());
-    if (layout.color_class == 2 && numbered == height) {
-        for (size_t y = 0; y < height; ++y) {
-            pcx.put(numbers.get() + width * y, y);
-        }
-    } else {
-        write_rows(pcx, image, layout);
-    }
+    const bool numbers_held = layout.color_class == 2 && numbered == height;
+    write_rows(pcx, image, layout, numbers_held ? numbers.get() : nullptr, output, file.target());
     pcx.finish(layout, layout.palette);
     return layout;
 }
