@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "pcx/rle_windows.h"
 #include "pcx/rle_window_steps.h"
 
