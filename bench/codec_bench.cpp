@@ -30,8 +30,7 @@ enum Kind { kGray8, kRgb24, kBilevel, kFlat8, kKinds };
 // Host bytes of one line in a sample layout: packed 1-bit lines are shorter
 // than the one byte a pixel of the other layouts, though they lie as far apart.
 int32_t host_line_bytes(const bench::HostImage &image, int32_t format) {
-    if (image.info.bits == 1 && format == IFF_PIXELS_PACKED)
-        return (image.info.width + 7) / 8;
+    if (image.info.bits == 1 && format == IFF_PIXELS_PACKED) return (image.info.width + 7) / 8;
     return image.line_bytes;
 }
 
@@ -41,8 +40,7 @@ Bytes pack_lines(const bench::HostImage &image) {
     const size_t stride = size_t(image.line_bytes);
     for (size_t at = 0; at < image.pixels.size(); ++at) {
         const size_t x = at % stride;
-        if (image.pixels[at] & 0x80)
-            packed[at - x + x / 8] |= uint8_t(0x80 >> (x % 8));
+        if (image.pixels[at] & 0x80) packed[at - x + x / 8] |= uint8_t(0x80 >> (x % 8));
     }
     return packed;
 }
@@ -51,11 +49,9 @@ int32_t encode(const bench::HostImage &image, const uint8_t *lines, int32_t form
     bench::MemoryHost host(out);
     IFFImageInfo info = image.info;
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
-    if (handle <= 0)
-        return -handle;
+    if (handle <= 0) return -handle;
     int32_t status = IFFControl(handle, IFF_REQ_PIXEL_FORMAT, uint32_t(format), 0, nullptr);
-    if (status == 0)
-        status = IFFPutLine(handle, uint32_t(info.height), lines);
+    if (status == 0) status = IFFPutLine(handle, uint32_t(info.height), lines);
     const int32_t closed = IFFClose(handle);
     return status ? status : closed;
 }
@@ -64,11 +60,9 @@ int32_t decode(const Bytes &file, int32_t format, uint8_t *lines, int32_t height
     bench::MemoryHost host(file.data(), file.size());
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
-    if (handle <= 0)
-        return -handle;
+    if (handle <= 0) return -handle;
     int32_t status = IFFControl(handle, IFF_REQ_PIXEL_FORMAT, uint32_t(format), 0, nullptr);
-    if (status == 0)
-        status = IFFGetLine(handle, uint32_t(height), lines);
+    if (status == 0) status = IFFGetLine(handle, uint32_t(height), lines);
     const int32_t closed = IFFClose(handle);
     return status ? status : closed;
 }
@@ -81,24 +75,20 @@ struct Fixture {
 
 const Fixture &fixture(Kind kind) {
     static Fixture *fixtures[kKinds];
-    if (fixtures[kind])
-        return *fixtures[kind];
+    if (fixtures[kind]) return *fixtures[kind];
     auto *f = new Fixture{kind == kGray8   ? bench::shaded_gray(kWidth, kHeight)
                           : kind == kRgb24 ? bench::shaded_rgb(kWidth, kHeight)
                           : kind == kFlat8 ? bench::flat_gray(kWidth, kHeight)
                                            : bench::text_page(kWidth, kHeight),
                           {},
                           {}};
-    if (kind == kBilevel)
-        f->packed = pack_lines(f->image);
+    if (kind == kBilevel) f->packed = pack_lines(f->image);
     if (int32_t status = encode(f->image, f->image.pixels.data(), IFF_PIXELS_SCALED, f->file))
         fail("encoding the image", status);
     // The benchmark is only worth its figures if the image comes back.
     Bytes back(f->image.pixels.size());
-    if (int32_t status = decode(f->file, IFF_PIXELS_SCALED, back.data(), kHeight))
-        fail("decoding the image", status);
-    if (back != f->image.pixels)
-        fail("the image did not read back", 0);
+    if (int32_t status = decode(f->file, IFF_PIXELS_SCALED, back.data(), kHeight)) fail("decoding the image", status);
+    if (back != f->image.pixels) fail("the image did not read back", 0);
     fixtures[kind] = f;
     return *f;
 }

@@ -21,8 +21,7 @@ int32_t host_open(const void *source, int32_t, int32_t) {
         if (slots[i] == nullptr) {
             slots[i] = host;
             host->position = 0;
-            if (host->output)
-                host->output->clear();
+            if (host->output) host->output->clear();
             return i + 1;
         }
     }
@@ -30,8 +29,7 @@ int32_t host_open(const void *source, int32_t, int32_t) {
 }
 
 int32_t host_close(int32_t stream) {
-    if (host_of(stream) == nullptr)
-        return -1;
+    if (host_of(stream) == nullptr) return -1;
     slots[stream - 1] = nullptr;
     return 0;
 }
@@ -42,8 +40,7 @@ size_t host_size(const MemoryHost &h) {
 
 int32_t host_read(int32_t stream, void *buffer, int32_t count) {
     MemoryHost *h = host_of(stream);
-    if (h == nullptr || h->input == nullptr || count < 0)
-        return -1;
+    if (h == nullptr || h->input == nullptr || count < 0) return -1;
     const size_t left = h->input_size > h->position ? h->input_size - h->position : 0;
     const size_t n = std::min(left, size_t(count));
     std::memcpy(buffer, h->input + h->position, n);
@@ -53,11 +50,9 @@ int32_t host_read(int32_t stream, void *buffer, int32_t count) {
 
 int32_t host_write(int32_t stream, const void *buffer, int32_t count) {
     MemoryHost *h = host_of(stream);
-    if (h == nullptr || h->output == nullptr || count < 0)
-        return -1;
+    if (h == nullptr || h->output == nullptr || count < 0) return -1;
     std::vector<uint8_t> &out = *h->output;
-    if (h->position + size_t(count) > out.size())
-        out.resize(h->position + size_t(count));
+    if (h->position + size_t(count) > out.size()) out.resize(h->position + size_t(count));
     std::memcpy(out.data() + h->position, buffer, size_t(count));
     h->position += size_t(count);
     return count;
@@ -65,12 +60,10 @@ int32_t host_write(int32_t stream, const void *buffer, int32_t count) {
 
 int32_t host_seek(int32_t stream, int32_t offset, int32_t origin) {
     MemoryHost *h = host_of(stream);
-    if (h == nullptr)
-        return -1;
+    if (h == nullptr) return -1;
     const int64_t base = origin == 0 ? 0 : origin == 1 ? int64_t(h->position) : int64_t(host_size(*h));
     const int64_t at = base + offset;
-    if (at < 0 || at > INT32_MAX)
-        return -1;
+    if (at < 0 || at > INT32_MAX) return -1;
     h->position = size_t(at);
     return int32_t(at);
 }

@@ -29,8 +29,7 @@ HostImage shaded_gray(int32_t width, int32_t height) {
     image.pixels.resize(size_t(width) * size_t(height));
     std::mt19937 rng(1);
     for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x)
-            image.pixels[size_t(y) * size_t(width) + size_t(x)] = shade(x, y, 0.0, rng);
+        for (int32_t x = 0; x < width; ++x) image.pixels[size_t(y) * size_t(width) + size_t(x)] = shade(x, y, 0.0, rng);
     return image;
 }
 
@@ -41,8 +40,7 @@ HostImage shaded_rgb(int32_t width, int32_t height) {
     size_t at = 0;
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                image.pixels[at++] = shade(x, y, 1.7 * c, rng);
+            for (int c = 0; c < 3; ++c) image.pixels[at++] = shade(x, y, 1.7 * c, rng);
     return image;
 }
 
@@ -85,8 +83,7 @@ HostImage text_page(int32_t width, int32_t height) {
                     for (int32_t dx = 0; dx < glyph; ++dx) {
                         const bool on = vertical ? (dx >= at && dx < at + thick) : (dy >= at && dy < at + thick);
                         const int32_t px = x + dx;
-                        if (on && px < width - margin)
-                            image.pixels[size_t(top + dy) * size_t(width) + size_t(px)] = 0;
+                        if (on && px < width - margin) image.pixels[size_t(top + dy) * size_t(width) + size_t(px)] = 0;
                     }
                 }
             }

@@ -29,9 +29,8 @@ int main(int argc, char **argv) {
             }
             int32_t dpi[2] = {0, 0};
             IFFControl(handle, IFF_REQ_RESOLUTION, 3, 0, dpi);
-            printf("%s page %d of %d: %d x %d, %s, %d bits, %d x %d dpi\n", argv[i], page + 1, pages,
-                   (int)info.width, (int)info.height, class_name(info.color_class), (int)info.bits, (int)dpi[0],
-                   (int)dpi[1]);
+            printf("%s page %d of %d: %d x %d, %s, %d bits, %d x %d dpi\n", argv[i], page + 1, pages, (int)info.width,
+                   (int)info.height, class_name(info.color_class), (int)info.bits, (int)dpi[0], (int)dpi[1]);
         }
         IFFClose(handle);
     }

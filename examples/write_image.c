@@ -56,8 +56,10 @@ int main(int argc, char **argv) {
     }
     free(line);
     if (status != IFF_OK) return give_up(h, argv[1], "write", status);
-    status = IFFClose(h); /* stores the palette and the final header */
-    if (status != IFF_OK) return give_up(h, argv[1], "complete", status); /* the handle is still open */
+    /* Close stores the palette and the final header; after a failure here
+     * the handle is still open. */
+    status = IFFClose(h);
+    if (status != IFF_OK) return give_up(h, argv[1], "complete", status);
     printf("%s: %d x %d written\n", argv[1], (int)info.width, (int)info.height);
     return 0;
 }

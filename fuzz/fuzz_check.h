@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                       \
-        }                                                                                       \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #condition);                     \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 // Reads every byte, so a sanitizer sees each one the code under test handed

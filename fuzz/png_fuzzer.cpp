@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 20)) return 0;
     std::vector<uint8_t> bytes(data, data + size);
     for (size_t at = 8; at + 12 <= bytes.size();) {
-        const size_t length = size_t(bytes[at]) << 24 | size_t(bytes[at + 1]) << 16 | size_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        const size_t length =
+            size_t(bytes[at]) << 24 | size_t(bytes[at + 1]) << 16 | size_t(bytes[at + 2]) << 8 | bytes[at + 3];
         if (length > bytes.size() - at - 12) break;
         const uLong crc = crc32(0, bytes.data() + at + 4, uInt(length + 4));
         for (int k = 0; k < 4; ++k) bytes[at + 8 + length + size_t(k)] = uint8_t(crc >> (24 - 8 * k));

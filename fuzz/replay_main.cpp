@@ -20,7 +20,8 @@ std::vector<std::filesystem::path> inputs_in(const std::filesystem::path &path) 
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         for (const auto &entry : std::filesystem::directory_iterator(path, error))
-            if (entry.is_regular_file(error) && entry.path().filename().string()[0] != '.') found.push_back(entry.path());
+            if (entry.is_regular_file(error) && entry.path().filename().string()[0] != '.')
+                found.push_back(entry.path());
         std::sort(found.begin(), found.end());
     } else if (std::filesystem::is_regular_file(path, error)) {
         found.push_back(path);

@@ -28,7 +28,9 @@ constexpr Layout kLayouts[12] = {{0, 1}, {1, 2}, {2, 2}, {2, 3}, {2, 4}, {1, 8},
 constexpr int16_t kSampleLayouts[8] = {0, 1, 2, 3, 4, 4097, -1, 4096};
 
 // Whether the host's bytes are RGB triples.
-bool is_rgb(const Layout &layout) { return layout.color_class == 3 && layout.bits == 8; }
+bool is_rgb(const Layout &layout) {
+    return layout.color_class == 3 && layout.bits == 8;
+}
 
 struct Plan {
     IFFImageInfo info;
@@ -49,7 +51,9 @@ struct Source {
     }
 };
 
-bool handle_is_live(int32_t h) { return IFFControl(h, IFF_REQ_STATUS, 0, 0, nullptr) != IFF_ERR_HANDLE; }
+bool handle_is_live(int32_t h) {
+    return IFFControl(h, IFF_REQ_STATUS, 0, 0, nullptr) != IFF_ERR_HANDLE;
+}
 
 int32_t supply_palette(int32_t h, Source &source, std::vector<uint8_t> &palette) {
     uint16_t size = 0;
@@ -124,8 +128,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::FuzzStream stream;
     Plan plan{};
     plan.layout = kLayouts[d[3] % 12];
-    plan.info = IFFImageInfo{0, 1 + d.u16(0) % 640, 1 + d[2] % 48, plan.layout.color_class, plan.layout.bits,
-                             uint32_t(d[4] < 200 ? d[4] % 3 : d[4] % 10), 0};
+    plan.info = IFFImageInfo{0,
+                             1 + d.u16(0) % 640,
+                             1 + d[2] % 48,
+                             plan.layout.color_class,
+                             plan.layout.bits,
+                             uint32_t(d[4] < 200 ? d[4] % 3 : d[4] % 10),
+                             0};
     plan.sample_layout = kSampleLayouts[d[5] & 7];
     plan.palette_first = (d[6] & 1) != 0;
     plan.palette_last = (d[6] & 2) != 0;

@@ -63,10 +63,10 @@ enum {
 
 /* ---- Open modes ----------------------------------------------------------- */
 enum {
-    IFF_MODE_READ = 0,        /* read: lines, seeking, pages, palette export */
-    IFF_MODE_WRITE = 1,       /* create a PCX file from the description */
-    IFF_MODE_READ_LINES = 3,  /* read lines only; request 2 replaces the palette */
-    IFF_MODE_STREAMS = 0x80   /* source points to the host's IFFStreamOps record */
+    IFF_MODE_READ = 0,       /* read: lines, seeking, pages, palette export */
+    IFF_MODE_WRITE = 1,      /* create a PCX file from the description */
+    IFF_MODE_READ_LINES = 3, /* read lines only; request 2 replaces the palette */
+    IFF_MODE_STREAMS = 0x80  /* source points to the host's IFFStreamOps record */
 };
 
 /* ---- Sample layouts (IFFControl request IFF_REQ_PIXEL_FORMAT) ------------ */
@@ -98,16 +98,16 @@ enum {
 
 /* ---- Control requests ----------------------------------------------------- */
 enum {
-    IFF_REQ_STATUS = 0,       /* data: int32 <- sticky status */
-    IFF_REQ_LINE_SIZE = 1,    /* data: uint16 <- bytes of one host line (0: more than 65535);
-                                 size buffers by IFF_REQ_LINE_STRIDE instead */
-    IFF_REQ_PALETTE = 2,      /* data: RGB triples; export (mode 0) or replace (others) */
-    IFF_REQ_PIXEL_FORMAT = 3, /* flags: the sample layout, a signed 16-bit value */
-    IFF_REQ_RESOLUTION = 7,   /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
-    IFF_REQ_PAGE_COUNT = 10,  /* data: uint16 <- pages in the file */
-    IFF_REQ_SELECT_PAGE = 11, /* value: page index from 0 */
-    IFF_REQ_LINE_STRIDE = 16, /* data: uint32 <- bytes from one host line to the next (see IFFGetLine) */
-    IFF_REQ_ABANDON = 17,     /* the next IFFClose ends the handle without completing the file */
+    IFF_REQ_STATUS = 0,         /* data: int32 <- sticky status */
+    IFF_REQ_LINE_SIZE = 1,      /* data: uint16 <- bytes of one host line (0: more than 65535);
+                                   size buffers by IFF_REQ_LINE_STRIDE instead */
+    IFF_REQ_PALETTE = 2,        /* data: RGB triples; export (mode 0) or replace (others) */
+    IFF_REQ_PIXEL_FORMAT = 3,   /* flags: the sample layout, a signed 16-bit value */
+    IFF_REQ_RESOLUTION = 7,     /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
+    IFF_REQ_PAGE_COUNT = 10,    /* data: uint16 <- pages in the file */
+    IFF_REQ_SELECT_PAGE = 11,   /* value: page index from 0 */
+    IFF_REQ_LINE_STRIDE = 16,   /* data: uint32 <- bytes from one host line to the next (see IFFGetLine) */
+    IFF_REQ_ABANDON = 17,       /* the next IFFClose ends the handle without completing the file */
     IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes (0: none fits) */
 };
 
@@ -171,8 +171,7 @@ IFF_API int32_t IFF_CALL IFFPutLine(int32_t handle, uint32_t count, const void *
 IFF_API int32_t IFF_CALL IFFSeek(int32_t handle, int32_t line);
 
 /* Everything else: see the request numbers above. */
-IFF_API int32_t IFF_CALL IFFControl(int32_t handle, uint32_t request, uint32_t flags,
-                                    int32_t value, void *data);
+IFF_API int32_t IFF_CALL IFFControl(int32_t handle, uint32_t request, uint32_t flags, int32_t value, void *data);
 
 #ifdef __cplusplus
 }

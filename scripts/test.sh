@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/check-format.sh # every C and C++ source follows .clang-format
 
 jobs=2
 run_suite() { # name, cmake args...

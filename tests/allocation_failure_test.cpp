@@ -29,10 +29,14 @@ Bytes page(uint16_t width, uint8_t fill) {
     return file;
 }
 
-Bytes two_pages() { return test::dcx_file({page(8, 1), page(40, 2)}); }
+Bytes two_pages() {
+    return test::dcx_file({page(8, 1), page(40, 2)});
+}
 
 // Blocks the library holds, less those the handle table keeps for good.
-int64_t live_blocks() { return int64_t(iff::heap_live_blocks()) - iff::handle_table_blocks(); }
+int64_t live_blocks() {
+    return int64_t(iff::heap_live_blocks()) - iff::handle_table_blocks();
+}
 
 struct Attempt {
     test::MemoryStream stream;
@@ -41,8 +45,12 @@ struct Attempt {
     bool injected = false; // an allocation of the step was made to fail
 };
 
-int32_t open_status(int32_t handle) { return handle > 0 ? IFF_OK : -handle; }
-bool is_live(int32_t handle) { return IFFControl(handle, IFF_REQ_STATUS, 0, 0, nullptr) != IFF_ERR_HANDLE; }
+int32_t open_status(int32_t handle) {
+    return handle > 0 ? IFF_OK : -handle;
+}
+bool is_live(int32_t handle) {
+    return IFFControl(handle, IFF_REQ_STATUS, 0, 0, nullptr) != IFF_ERR_HANDLE;
+}
 
 void open_read(Attempt &r, Bytes file, uint32_t mode = IFF_MODE_READ) {
     r.stream.data = std::move(file);

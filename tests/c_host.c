@@ -27,9 +27,12 @@ int main(int argc, char **argv) {
     unsigned char *expected = malloc(row_bytes), *line = malloc(row_bytes);
     int status = 0;
     for (int y = 0; y < h && status == 0; ++y) {
-        if (fread(expected, 1, row_bytes, ppm) != row_bytes) status = 1;
-        else if (IFFGetLine(handle, 1, line) != IFF_OK) status = 1;
-        else if (memcmp(line, expected, row_bytes) != 0) status = 1;
+        if (fread(expected, 1, row_bytes, ppm) != row_bytes)
+            status = 1;
+        else if (IFFGetLine(handle, 1, line) != IFF_OK)
+            status = 1;
+        else if (memcmp(line, expected, row_bytes) != 0)
+            status = 1;
     }
     if (IFFClose(handle) != IFF_OK) status = 1;
     if (IFFClose(handle) != IFF_ERR_HANDLE) status = 1;

@@ -221,7 +221,7 @@ TEST(Decoder, SurvivesArbitraryDataInEveryLayout) {
         seed = seed * 1103515245u + 12345u;
         return uint8_t(seed >> 16);
     };
-    const uint8_t depths[][2] = {{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 9}, {2, 1}, {4, 1}, {6, 1},
+    const uint8_t depths[][2] = {{1, 1}, {1, 2}, {1, 3}, {1, 4},  {1, 9},  {2, 1},  {4, 1}, {6, 1},
                                  {8, 1}, {8, 3}, {8, 4}, {12, 1}, {16, 1}, {32, 1}, {3, 1}, {24, 1}};
     for (const auto &d : depths) {
         for (uint16_t bytes_per_line : {uint16_t(0), uint16_t(1), uint16_t(3), uint16_t(40)}) {
@@ -316,25 +316,29 @@ TEST(Decoder, LongLinesOfMixedDataMatchTheCodingRules) {
         const char *name;
         int literals, singles, runs;
     };
-    const Mix mixes[] = {{"photo", 6, 3, 1}, {"short pairs", 2, 3, 3}, {"singles only", 0, 1, 0}, {"runs only", 0, 0, 1}, {"literals", 1, 0, 0}};
+    const Mix mixes[] = {{"photo", 6, 3, 1},
+                         {"short pairs", 2, 3, 3},
+                         {"singles only", 0, 1, 0},
+                         {"runs only", 0, 0, 1},
+                         {"literals", 1, 0, 0}};
     for (int window : {64, 16, 0}) {
-    iff::limit_window_width(window);
-    for (const Mix &mix : mixes) {
-        for (int32_t scan : {17, 100, 3001}) {
-            const int lines = 40;
-            Bytes coded = random_coded(size_t(scan) * lines, mix.literals, mix.singles, mix.runs,
-                                       uint32_t(scan) * 7 + uint32_t(mix.literals));
-            const std::vector<Bytes> expected = reference_lines(coded, size_t(scan), lines);
-            for (int32_t max_read : {INT32_MAX, 37, 4099}) {
-                Page page(scan, coded, max_read, lines);
-                ASSERT_GT(page.handle, 0);
-                for (int n = 0; n < lines; ++n)
-                    ASSERT_EQ(page.line(scan), expected[size_t(n)])
-                        << mix.name << ", windows of " << window << ", lines of " << scan << ", reads of "
-                        << max_read << ", line " << n;
+        iff::limit_window_width(window);
+        for (const Mix &mix : mixes) {
+            for (int32_t scan : {17, 100, 3001}) {
+                const int lines = 40;
+                Bytes coded = random_coded(size_t(scan) * lines, mix.literals, mix.singles, mix.runs,
+                                           uint32_t(scan) * 7 + uint32_t(mix.literals));
+                const std::vector<Bytes> expected = reference_lines(coded, size_t(scan), lines);
+                for (int32_t max_read : {INT32_MAX, 37, 4099}) {
+                    Page page(scan, coded, max_read, lines);
+                    ASSERT_GT(page.handle, 0);
+                    for (int n = 0; n < lines; ++n)
+                        ASSERT_EQ(page.line(scan), expected[size_t(n)])
+                            << mix.name << ", windows of " << window << ", lines of " << scan << ", reads of "
+                            << max_read << ", line " << n;
+                }
             }
         }
-    }
     }
     iff::limit_window_width(-1);
 }

@@ -21,7 +21,9 @@ constexpr int32_t kCreate = 0x8302;
 
 const IFFStreamOps &ops = iff::file_stream_ops();
 
-std::string temp_path(const char *name) { return ::testing::TempDir() + "/iffpcx_streams_" + name; }
+std::string temp_path(const char *name) {
+    return ::testing::TempDir() + "/iffpcx_streams_" + name;
+}
 
 // Creates path holding bytes through the callbacks themselves.
 void create_file(const std::string &path, const std::vector<uint8_t> &bytes) {

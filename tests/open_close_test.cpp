@@ -117,10 +117,10 @@ struct DescribeCase {
 
 TEST(OpenForReading, ClassBitsAndStrideFollowTheLayout) {
     const DescribeCase cases[] = {
-        {"bilevel", 1, 1, 1, 1, 0, 1},         {"gray 1-bit is still bilevel", 1, 1, 2, 1, 0, 1},
-        {"4 bit planes", 1, 4, 1, 4, 2, 1},    {"packed 2-bit gray", 2, 1, 2, 2, 1, 1},
-        {"8-bit colour", 8, 1, 1, 8, 2, 1},    {"8-bit gray", 8, 1, 2, 8, 1, 1},
-        {"24-bit", 8, 3, 1, 8, 3, 3},          {"12-bit gray", 12, 1, 2, 12, 1, 2},
+        {"bilevel", 1, 1, 1, 1, 0, 1},          {"gray 1-bit is still bilevel", 1, 1, 2, 1, 0, 1},
+        {"4 bit planes", 1, 4, 1, 4, 2, 1},     {"packed 2-bit gray", 2, 1, 2, 2, 1, 1},
+        {"8-bit colour", 8, 1, 1, 8, 2, 1},     {"8-bit gray", 8, 1, 2, 8, 1, 1},
+        {"24-bit", 8, 3, 1, 8, 3, 3},           {"12-bit gray", 12, 1, 2, 12, 1, 2},
         {"32-bit samples", 32, 1, 1, 32, 2, 4},
     };
     for (const auto &c : cases) {
@@ -199,9 +199,14 @@ TEST(OpenForReading, AcceptsUnusualButSafeHeaders) {
         uint8_t version, bits, planes;
         uint16_t bytes_per_line;
     } cases[] = {
-        {"version 2", 2, 8, 1, 8},      {"version 3", 3, 8, 1, 8}, {"version 4", 4, 8, 1, 8},
-        {"odd line length", 5, 8, 1, 9}, {"line shorter than the pixels", 5, 8, 1, 3},
-        {"no line at all", 5, 8, 1, 0}, {"unknown depth 5", 5, 5, 1, 8}, {"127 planes", 5, 1, 127, 2},
+        {"version 2", 2, 8, 1, 8},
+        {"version 3", 3, 8, 1, 8},
+        {"version 4", 4, 8, 1, 8},
+        {"odd line length", 5, 8, 1, 9},
+        {"line shorter than the pixels", 5, 8, 1, 3},
+        {"no line at all", 5, 8, 1, 0},
+        {"unknown depth 5", 5, 5, 1, 8},
+        {"127 planes", 5, 1, 127, 2},
     };
     for (const auto &c : cases) {
         PcxLayout l;
@@ -355,7 +360,7 @@ TEST(OpenForWriting, CreatesNothingUntilHandleAndMemoryAreHad) {
         bool table_full;
         uint64_t failing_allocation; // 0: none
     } cases[] = {
-        {"handle table full", true, 0}, {"first allocation", false, 1}, {"second allocation", false, 2},
+        {"handle table full", true, 0}, {"first allocation", false, 1},  {"second allocation", false, 2},
         {"third allocation", false, 3}, {"fourth allocation", false, 4},
     };
     for (const auto &c : cases) {

@@ -20,7 +20,8 @@ Bytes page(uint16_t width, uint8_t fill, uint8_t planes = 1) {
     l.bytes_per_line = width;
     Bytes coded;
     for (int p = 0; p < planes; ++p)
-        for (int left = width; left > 0; left -= 63) coded.insert(coded.end(), {uint8_t(0xC0 | (left > 63 ? 63 : left)), fill});
+        for (int left = width; left > 0; left -= 63)
+            coded.insert(coded.end(), {uint8_t(0xC0 | (left > 63 ? 63 : left)), fill});
     return test::pcx_file(l, coded);
 }
 

@@ -26,7 +26,7 @@ std::array<uint8_t, 48> numbered_map() {
 struct PageSpec {
     uint8_t version = 5, bits = 1, planes = 1;
     uint16_t palette_info = 1;
-    bool tail = false;     // append a 256-colour block of entries (k, k, 255 - k)
+    bool tail = false; // append a 256-colour block of entries (k, k, 255 - k)
     uint8_t tail_marker = 12;
 };
 
@@ -83,7 +83,9 @@ Bytes rgb(std::initializer_list<int> values) {
     return out;
 }
 
-Bytes entry(const Exported &e, int k) { return Bytes(e.bytes.begin() + 3 * k, e.bytes.begin() + 3 * k + 3); }
+Bytes entry(const Exported &e, int k) {
+    return Bytes(e.bytes.begin() + 3 * k, e.bytes.begin() + 3 * k + 3);
+}
 
 TEST(PaletteAtPageOpen, ChoosesItsSourceByVersionAndDepth) {
     struct Case {
@@ -101,7 +103,8 @@ TEST(PaletteAtPageOpen, ChoosesItsSourceByVersionAndDepth) {
         {"v2 palette info 3: gray ramp", {2, 2, 1, 3}, {{1, rgb({85, 85, 85})}}},
         {"gray from the map", {2, 4, 1, 2}, {{7, rgb({7, 7, 7})}}},
         {"v5 depth 8 with its block", {5, 8, 1, 1, true}, {{0, rgb({0, 0, 255})}, {200, rgb({200, 200, 55})}}},
-        {"v5 depth 8 without marker: map, then grays", {5, 8, 1, 1, true, 13},
+        {"v5 depth 8 without marker: map, then grays",
+         {5, 8, 1, 1, true, 13},
          {{15, rgb({15, 115, 215})}, {16, rgb({16, 16, 16})}, {255, rgb({255, 255, 255})}}},
         {"v5 depth 4 ignores a block", {5, 1, 4, 1, true}, {{2, rgb({2, 102, 202})}}},
         {"v5 depth 4 with a 12 where a block would start", {5, 4, 1, 1, true}, {{12, rgb({12, 112, 212})}}},

@@ -135,9 +135,8 @@ TEST(MergeLine, DeliversEachLayout) {
         {{1, 4, -3, 1, 1}, {1, 2, 3, 4}, {}},
     };
     for (const MergeCase &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.g.bits << "x" << c.g.planes << " width " << c.g.width
-                                        << " bytes_per_line " << c.g.bytes_per_line << " format "
-                                        << c.g.format);
+        SCOPED_TRACE(testing::Message() << c.g.bits << "x" << c.g.planes << " width " << c.g.width << " bytes_per_line "
+                                        << c.g.bytes_per_line << " format " << c.g.format);
         ReadLine line(c.g, c.file);
         EXPECT_EQ(line.merge(), c.host);
     }
@@ -154,9 +153,9 @@ TEST(MergeLine, LineSizeIsWhatEveryLayoutWrites) {
                     IFFHandle probe = make_handle({bits, planes, width, 0, format});
                     plan_plane_reads(probe);
                     for (int32_t bytes_per_line : {probe.plane_span + 1, probe.plane_span / 2}) {
-                        SCOPED_TRACE(testing::Message() << bits << "x" << planes << " width " << width
-                                                        << " bytes_per_line " << bytes_per_line
-                                                        << " format " << format);
+                        SCOPED_TRACE(testing::Message()
+                                     << bits << "x" << planes << " width " << width << " bytes_per_line "
+                                     << bytes_per_line << " format " << format);
                         Bytes file(size_t(planes * bytes_per_line));
                         for (uint8_t &b : file) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 16);
                         ReadLine line({bits, planes, width, bytes_per_line, format}, file);

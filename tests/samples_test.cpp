@@ -122,11 +122,11 @@ TEST(UnpackSamples, TableFollowsDepthModeAndPolarity) {
     } steps[] = {
         {4, 3, {0x1F}, {0x11, 0xFF}},
         {4, 3, {0x1F}, {0x11, 0xFF}},
-        {4, 1, {0x1F}, {0x01, 0x0F}},   // a new mode at the same depth takes effect at once
+        {4, 1, {0x1F}, {0x01, 0x0F}}, // a new mode at the same depth takes effect at once
         {4, 2, {0x1F}, {0x10, 0xF0}},
         {4, 4098, {0x1F}, {0xE0, 0x00}},
         {2, 4098, {0x1B}, {0xC0, 0x80, 0x40, 0x00}},
-        {8, 1, {0x1B}, {0x1B}},         // no table at depth 8
+        {8, 1, {0x1B}, {0x1B}}, // no table at depth 8
         {2, 4098, {0x1B}, {0xC0, 0x80, 0x40, 0x00}},
         {4, 3, {0x1F}, {0x11, 0xFF}},
     };

@@ -7,8 +7,8 @@
 #include "iffpcx.h"
 
 TEST(Version, MacrosAgreeWithTheStringAndTheBuild) {
-    const std::string joined = std::to_string(IFFPCX_VERSION_MAJOR) + "." + std::to_string(IFFPCX_VERSION_MINOR) +
-                               "." + std::to_string(IFFPCX_VERSION_PATCH);
+    const std::string joined = std::to_string(IFFPCX_VERSION_MAJOR) + "." + std::to_string(IFFPCX_VERSION_MINOR) + "." +
+                               std::to_string(IFFPCX_VERSION_PATCH);
     EXPECT_EQ(joined, IFFPCX_VERSION_STRING);
     EXPECT_EQ(std::string(IFFPCX_PROJECT_VERSION), IFFPCX_VERSION_STRING);
 }

@@ -61,23 +61,18 @@ struct Written {
 ::testing::AssertionResult decode_line_strictly(const Bytes &coded, size_t &at, size_t scan_bytes, Bytes &line) {
     line.clear();
     while (line.size() < scan_bytes) {
-        if (at >= coded.size())
-            return ::testing::AssertionFailure() << "data ends inside a line";
+        if (at >= coded.size()) return ::testing::AssertionFailure() << "data ends inside a line";
         const uint8_t b = coded[at++];
         if ((b & 0xC0) != 0xC0) {
             line.push_back(b);
             continue;
         }
-        if (at >= coded.size())
-            return ::testing::AssertionFailure() << "count byte without its value";
+        if (at >= coded.size()) return ::testing::AssertionFailure() << "count byte without its value";
         const size_t count = b & 0x3F;
         const uint8_t value = coded[at++];
-        if (count == 0)
-            return ::testing::AssertionFailure() << "count 0 at " << at - 2;
-        if (count == 1 && value < 0xC0)
-            return ::testing::AssertionFailure() << "needless count 1 at " << at - 2;
-        if (line.size() + count > scan_bytes)
-            return ::testing::AssertionFailure() << "run crosses the line end";
+        if (count == 0) return ::testing::AssertionFailure() << "count 0 at " << at - 2;
+        if (count == 1 && value < 0xC0) return ::testing::AssertionFailure() << "needless count 1 at " << at - 2;
+        if (line.size() + count > scan_bytes) return ::testing::AssertionFailure() << "run crosses the line end";
         line.insert(line.end(), count, value);
     }
     return ::testing::AssertionSuccess();
@@ -324,8 +319,7 @@ TEST(WriteOpen, TakesTheWidestEightBitLine) {
     Written w(description(65534, 1, 3, 8));
     ASSERT_GT(w.handle, 0);
     Bytes line(3 * 65534);
-    for (size_t i = 0; i < line.size(); ++i)
-        line[i] = uint8_t(i * 7 / 3);
+    for (size_t i = 0; i < line.size(); ++i) line[i] = uint8_t(i * 7 / 3);
     EXPECT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK);
     EXPECT_EQ(IFFClose(w.handle), IFF_OK);
     EXPECT_EQ(le16(w.stream.data, 8), 65533u);  // x max
@@ -348,20 +342,17 @@ TEST(CloseGray8, AppendsTheDefaultRampEndingOnThirtyTwo) {
     Written w(description(72, 1, 1, 8));
     ASSERT_GT(w.handle, 0);
     Bytes line(72);
-    for (size_t i = 0; i < line.size(); ++i)
-        line[i] = uint8_t(i);
+    for (size_t i = 0; i < line.size(); ++i) line[i] = uint8_t(i);
     ASSERT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK);
     ASSERT_EQ(w.stream.data.size(), 200u);
     ASSERT_EQ(IFFClose(w.handle), IFF_OK);
 
     const Bytes &file = w.stream.data;
     ASSERT_EQ(file.size(), 992u);
-    for (size_t at = 200; at < 223; ++at)
-        EXPECT_EQ(file[at], 0) << "gap byte " << at;
+    for (size_t at = 200; at < 223; ++at) EXPECT_EQ(file[at], 0) << "gap byte " << at;
     EXPECT_EQ(file[223], 12);
     for (size_t k = 0; k < 256; ++k) {
-        for (size_t c = 0; c < 3; ++c)
-            ASSERT_EQ(file[224 + 3 * k + c], k) << "entry " << k;
+        for (size_t c = 0; c < 3; ++c) ASSERT_EQ(file[224 + 3 * k + c], k) << "entry " << k;
     }
     EXPECT_EQ(le16(file, 68), 2u); // palette information: grayscale
 }
@@ -376,8 +367,7 @@ TEST_P(CloseGray4, PutsTheSixteenGraysInTheColourMap) {
     ASSERT_EQ(IFFPutLine(w.handle, 1, line), IFF_OK);
     ASSERT_EQ(IFFClose(w.handle), IFF_OK);
     Bytes expected;
-    for (uint8_t k = 0; k < 16; ++k)
-        expected.insert(expected.end(), 3, uint8_t(16 * k));
+    for (uint8_t k = 0; k < 16; ++k) expected.insert(expected.end(), 3, uint8_t(16 * k));
     EXPECT_EQ(w.colour_map(), expected);
 }
 
@@ -398,8 +388,7 @@ TEST(CloseColour2, TakesEverySixtyFourthEntryOfAnExpandedPalette) {
     ASSERT_EQ(IFFPutLine(w.handle, 1, line), IFF_OK);
     ASSERT_EQ(IFFClose(w.handle), IFF_OK);
     Bytes expected(48, 0);
-    for (size_t k = 0; k < 4; ++k)
-        std::memcpy(&expected[3 * k], &palette[3 * 64 * k], 3);
+    for (size_t k = 0; k < 4; ++k) std::memcpy(&expected[3 * k], &palette[3 * 64 * k], 3);
     EXPECT_EQ(w.colour_map(), expected);
 }
 
@@ -415,8 +404,7 @@ TEST(CloseColour4, WithoutPaletteIsRefusedUntilOneIsHandedOver) {
     int32_t status = -1;
     EXPECT_EQ(IFFControl(w.handle, IFF_REQ_STATUS, 0, 0, &status), IFF_OK) << "the handle stays usable";
     Bytes palette(48);
-    for (size_t i = 0; i < palette.size(); ++i)
-        palette[i] = uint8_t(200 - i);
+    for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint8_t(200 - i);
     ASSERT_EQ(w.set_palette(palette), IFF_OK);
     EXPECT_EQ(IFFClose(w.handle), IFF_OK);
     EXPECT_FALSE(w.stream.is_open());
@@ -470,12 +458,10 @@ TEST_P(ClosePaletteFailure, LeavesTheHandleOpenAndClosable) {
     Written w(description(72, 1, 1, 8));
     ASSERT_GT(w.handle, 0);
     Bytes line(72);
-    for (size_t i = 0; i < line.size(); ++i)
-        line[i] = uint8_t(i);
+    for (size_t i = 0; i < line.size(); ++i) line[i] = uint8_t(i);
     ASSERT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK);
 
-    if (c.failing_seek)
-        w.stream.fail_seek_call = w.stream.seeks + c.failing_seek;
+    if (c.failing_seek) w.stream.fail_seek_call = w.stream.seeks + c.failing_seek;
     w.stream.write_budget = c.write_budget;
     EXPECT_EQ(IFFClose(w.handle), c.result);
     EXPECT_TRUE(w.stream.is_open());
@@ -497,8 +483,7 @@ TEST_P(ClosePaletteFailure, LeavesTheHandleOpenAndClosable) {
     EXPECT_EQ(IFFGetLine(handle, 1, back.data()), IFF_OK);
     EXPECT_EQ(back, line);
     EXPECT_EQ(IFFControl(handle, IFF_REQ_PALETTE, 0, 0, palette.data()), IFF_OK);
-    for (size_t k = 0; k < 256; ++k)
-        EXPECT_EQ(palette[3 * k + 1], k) << "entry " << k;
+    for (size_t k = 0; k < 256; ++k) EXPECT_EQ(palette[3 * k + 1], k) << "entry " << k;
     EXPECT_EQ(IFFClose(handle), IFF_OK);
 }
 
@@ -520,8 +505,8 @@ TEST(CloseAbandoned, EndsAHandleWhosePaletteStepKeepsFailing) {
     } cases[] = {
         {"tail block never written", description(72, 1, 1, 8), [](test::MemoryStream &s) { s.write_budget = 0; },
          IFF_ERR_WRITE},
-        {"stream never seeks", description(72, 1, 1, 8),
-         [](test::MemoryStream &s) { s.fail_seek_call = s.seeks + 1; }, IFF_ERR_SEEK},
+        {"stream never seeks", description(72, 1, 1, 8), [](test::MemoryStream &s) { s.fail_seek_call = s.seeks + 1; },
+         IFF_ERR_SEEK},
         {"colour image never given a palette", description(72, 1, 2, 4), [](test::MemoryStream &) {}, IFF_ERR_FORMAT},
         {"healthy stream", description(72, 1, 0, 1), nullptr, IFF_OK},
     };
@@ -532,8 +517,7 @@ TEST(CloseAbandoned, EndsAHandleWhosePaletteStepKeepsFailing) {
         ASSERT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK) << c.name;
         if (c.break_stream) {
             c.break_stream(w.stream);
-            for (int attempt = 0; attempt < 3; ++attempt)
-                EXPECT_EQ(IFFClose(w.handle), c.failure) << c.name;
+            for (int attempt = 0; attempt < 3; ++attempt) EXPECT_EQ(IFFClose(w.handle), c.failure) << c.name;
             EXPECT_TRUE(w.stream.is_open()) << c.name;
         }
         const size_t written = w.stream.data.size();
@@ -615,8 +599,7 @@ Bytes pack(const Bytes &values, int32_t bits) {
 
 // One pixel value as a host byte: the value, in the top bits, or scaled.
 uint8_t host_byte(uint8_t value, int32_t depth, int32_t format) {
-    if (format == IFF_PIXELS_INDEX || depth == 8)
-        return value;
+    if (format == IFF_PIXELS_INDEX || depth == 8) return value;
     if (format == IFF_PIXELS_SCALED) {
         const int32_t max = (1 << depth) - 1;
         return uint8_t((255 * value + max / 2) / max);
@@ -626,36 +609,29 @@ uint8_t host_byte(uint8_t value, int32_t depth, int32_t format) {
 
 // What the host hands over for a line of values, and what it gets back.
 Bytes line_to_write(const WriteLayout &l, const Bytes &values, int32_t format) {
-    if (l.planes == Planes::Rgb)
-        return values;
-    if (l.planes == Planes::Single && format == IFF_PIXELS_PACKED)
-        return pack(values, l.depth);
+    if (l.planes == Planes::Rgb) return values;
+    if (l.planes == Planes::Single && format == IFF_PIXELS_PACKED) return pack(values, l.depth);
     Bytes out(values.size());
     // Bit planes take packed (0) like left-justified: the value in the top bits.
     const int32_t as = l.planes == Planes::Bits && format != IFF_PIXELS_INDEX ? IFF_PIXELS_LEFT : format;
-    for (size_t i = 0; i < values.size(); ++i)
-        out[i] = host_byte(values[i], l.depth, as);
+    for (size_t i = 0; i < values.size(); ++i) out[i] = host_byte(values[i], l.depth, as);
     return out;
 }
 
 Bytes line_read_back(const WriteLayout &l, const Bytes &values, int32_t format) {
-    if (l.planes == Planes::Rgb)
-        return values;
-    if (format == IFF_PIXELS_PACKED)
-        return pack(values, l.depth);
+    if (l.planes == Planes::Rgb) return values;
+    if (format == IFF_PIXELS_PACKED) return pack(values, l.depth);
     Bytes out(values.size());
     // Bit-plane values are not scaled: 3 reads like 2.
     const int32_t as = l.planes == Planes::Bits && format == IFF_PIXELS_SCALED ? IFF_PIXELS_LEFT : format;
-    for (size_t i = 0; i < values.size(); ++i)
-        out[i] = host_byte(values[i], l.depth, as);
+    for (size_t i = 0; i < values.size(); ++i) out[i] = host_byte(values[i], l.depth, as);
     return out;
 }
 
 Bytes random_bytes(std::mt19937 &rng, size_t n, uint32_t limit) {
     Bytes out(n);
     // Stretches of one value, so the lines also code runs.
-    for (size_t i = 0; i < n; ++i)
-        out[i] = rng() % 3 == 0 && i > 0 ? out[i - 1] : uint8_t(rng() % limit);
+    for (size_t i = 0; i < n; ++i) out[i] = rng() % 3 == 0 && i > 0 ? out[i - 1] : uint8_t(rng() % limit);
     return out;
 }
 
@@ -666,8 +642,7 @@ Bytes host_palette(const Bytes &entries, int32_t format) {
     const size_t repeat = format >= IFF_PIXELS_LEFT ? 256 / n : 1;
     Bytes out;
     for (size_t k = 0; k < n; ++k) {
-        for (size_t r = 0; r < repeat; ++r)
-            out.insert(out.end(), &entries[3 * k], &entries[3 * k] + 3);
+        for (size_t r = 0; r < repeat; ++r) out.insert(out.end(), &entries[3 * k], &entries[3 * k] + 3);
     }
     return out;
 }
@@ -699,8 +674,7 @@ TEST_P(RoundTrip, ReadsBackWhatWasWritten) {
         std::copy(line.begin(), line.end(), host.begin() + long(stride * size_t(y)));
     }
     Bytes entries; // the palette of a colour image, as n entries
-    if (l.color_class == 2)
-        entries = random_bytes(rng, 3u << l.depth, 256);
+    if (l.color_class == 2) entries = random_bytes(rng, 3u << l.depth, 256);
 
     {
         Written w(description(c.width, height, l.color_class, l.bits));
@@ -735,13 +709,10 @@ TEST_P(RoundTrip, ReadsBackWhatWasWritten) {
         }
 
         Bytes expected_palette;
-        if (l.color_class == 2)
-            expected_palette = host_palette(entries, c.format);
-        if (l.color_class == 0)
-            expected_palette = {0, 0, 0, 255, 255, 255};
+        if (l.color_class == 2) expected_palette = host_palette(entries, c.format);
+        if (l.color_class == 0) expected_palette = {0, 0, 0, 255, 255, 255};
         if (l.color_class == 1) {
-            for (size_t k = 0; k < 256; ++k)
-                expected_palette.insert(expected_palette.end(), 3, uint8_t(k));
+            for (size_t k = 0; k < 256; ++k) expected_palette.insert(expected_palette.end(), 3, uint8_t(k));
         }
         uint16_t palette_size = 0;
         ASSERT_EQ(IFFControl(handle, IFF_REQ_PALETTE | IFF_REQ_SIZE_QUERY, 0, 0, &palette_size), IFF_OK);
@@ -765,8 +736,7 @@ std::vector<RoundTripCase> round_trip_cases() {
     std::vector<RoundTripCase> cases;
     for (const WriteLayout &l : kLayouts) {
         for (int32_t width : {1, 7, 13, 64, 257}) {
-            for (int32_t format = 0; format <= 3; ++format)
-                cases.push_back({l, width, format});
+            for (int32_t format = 0; format <= 3; ++format) cases.push_back({l, width, format});
         }
     }
     return cases;
@@ -803,11 +773,11 @@ Bytes reference_coding(const Bytes &line) {
 TEST(Coding, LongNoisyLinesAreCodedByTheRules) {
     struct Profile {
         const char *name;
-        int high_percent;  // bytes of 0xC0 or above
+        int high_percent;   // bytes of 0xC0 or above
         int repeat_percent; // bytes equal to the one before
     };
-    const Profile profiles[] = {{"photo", 25, 3},  {"all high", 100, 0},  {"no repeats", 40, 0},
-                                {"runs", 30, 60}, {"long runs", 30, 98}};
+    const Profile profiles[] = {
+        {"photo", 25, 3}, {"all high", 100, 0}, {"no repeats", 40, 0}, {"runs", 30, 60}, {"long runs", 30, 98}};
     std::mt19937 rng(7);
     for (const Profile &p : profiles) {
         for (size_t size : {17u, 33u, 3001u}) {
@@ -816,7 +786,8 @@ TEST(Coding, LongNoisyLinesAreCodedByTheRules) {
                 if (!line.empty() && int(rng() % 100) < p.repeat_percent) {
                     line.push_back(line.back());
                 } else {
-                    line.push_back(int(rng() % 100) < p.high_percent ? uint8_t(0xC0 | rng() % 64) : uint8_t(rng() % 0xC0));
+                    line.push_back(int(rng() % 100) < p.high_percent ? uint8_t(0xC0 | rng() % 64)
+                                                                     : uint8_t(rng() % 0xC0));
                 }
             }
             Bytes coded(2 * line.size() + iff::kEncodeSlack);

@@ -13,8 +13,7 @@ using iff::IFFHandle;
 namespace {
 
 // Runs work on the live handle value names, or returns IFF_ERR_HANDLE.
-template <typename Work>
-int32_t with_handle(int32_t value, Work work) noexcept {
+template <typename Work> int32_t with_handle(int32_t value, Work work) noexcept {
     try {
         IFFHandle *h = iff::find_handle(value);
         return h ? work(*h) : IFF_ERR_HANDLE;

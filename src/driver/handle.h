@@ -30,7 +30,7 @@ struct IFFHandle {
 
     IFFStreamOps stream_ops{};
     IFFImageInfo *description = nullptr;
-    uint32_t error = 0; // sticky status of the line writer and page selection
+    uint32_t error = 0;     // sticky status of the line writer and page selection
     bool abandoned = false; // IFFClose releases without completing the file
 
     // Sample table and the layout it was built for.
@@ -50,8 +50,8 @@ struct IFFHandle {
     // out here with every plane padded by zeros to plane_span bytes, so the
     // conversions never read one plane's missing bytes from the next plane.
     uint8_t *plane_pad = nullptr;
-    int32_t plane_span = 0;   // bytes per plane the conversions read
-    int32_t planes_used = 0;  // planes the conversions read
+    int32_t plane_span = 0;  // bytes per plane the conversions read
+    int32_t planes_used = 0; // planes the conversions read
 
     int32_t x_min = 0, y_min = 0, x_max = 0, y_max = 0;
     int32_t palette_info = 0; // 1 colour or bilevel, 2 grayscale
@@ -59,9 +59,9 @@ struct IFFHandle {
     uint8_t version = 0;
     uint8_t planes = 0;
 
-    uint8_t *palette = nullptr;  // RGB triples
-    int32_t palette_entries = 0; // entries the palette holds
-    int32_t palette_status = 0;  // why the current page has no palette (0: it has one)
+    uint8_t *palette = nullptr;    // RGB triples
+    int32_t palette_entries = 0;   // entries the palette holds
+    int32_t palette_status = 0;    // why the current page has no palette (0: it has one)
     int32_t tail_block_start = -1; // where a written file's 256-colour block goes, once placed
 
     uint16_t page_count = 0;
@@ -70,6 +70,8 @@ struct IFFHandle {
 };
 
 // Depth of the current layout: planes times bits per pixel.
-inline int32_t depth_of(const IFFHandle &h) { return int32_t(h.planes) * h.bits_per_pixel; }
+inline int32_t depth_of(const IFFHandle &h) {
+    return int32_t(h.planes) * h.bits_per_pixel;
+}
 
 } // namespace iff

@@ -20,10 +20,14 @@ inline uint64_t load_word(const uint8_t *p) {
 }
 
 // Bit 7 of a byte is set where that byte has both top bits set (0xC0 or above).
-inline uint64_t count_byte_marks(uint64_t word) { return word & (word << 1) & kHighBits; }
+inline uint64_t count_byte_marks(uint64_t word) {
+    return word & (word << 1) & kHighBits;
+}
 
 // Bit 7 of the lowest zero byte is set (higher bytes may carry false marks).
-inline uint64_t zero_byte_marks(uint64_t word) { return (word - kLowBits) & ~word & kHighBits; }
+inline uint64_t zero_byte_marks(uint64_t word) {
+    return (word - kLowBits) & ~word & kHighBits;
+}
 
 // Index of the lowest-addressed marked byte of a non-zero mark word.
 inline uint32_t first_marked_byte(uint64_t marks) {

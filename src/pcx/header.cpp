@@ -114,9 +114,7 @@ bool write_layout_for(const IFFImageInfo &info, WriteLayout &layout) {
     case 2: layout = {2, 1, 2, (2 * w + 7) / 8}; return true;
     case 3: layout = {1, 3, 5, (w + 7) / 8}; return true;
     case 4: layout = {1, 4, 5, (w + 7) / 8}; return true;
-    case 8:
-        layout = {8, info.color_class == 3 ? 3 : 1, 5, w};
-        return true;
+    case 8: layout = {8, info.color_class == 3 ? 3 : 1, 5, w}; return true;
     default: return false;
     }
 }

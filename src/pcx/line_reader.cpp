@@ -11,7 +11,9 @@ namespace {
 
 // A handle can decode only with both buffers: a write handle has no read
 // buffer, and a page parse that ran out of memory may leave either missing.
-bool can_decode(const IFFHandle &h) { return h.read_buffer != nullptr && h.line_buffer != nullptr; }
+bool can_decode(const IFFHandle &h) {
+    return h.read_buffer != nullptr && h.line_buffer != nullptr;
+}
 
 // Back to the page's first line: the stream at the first image byte, the
 // buffer empty (which also drops a pushed-back run).
@@ -29,7 +31,9 @@ int32_t rewind_page(IFFHandle &h) {
 
 // The page's next scan line into line_buffer, stored or run-length coded as
 // its header says: 0, or 1 when the stream ended first.
-int32_t next_line(IFFHandle &h) { return page_lines_stored(h) ? read_stored_line(h) : decode_line(h); }
+int32_t next_line(IFFHandle &h) {
+    return page_lines_stored(h) ? read_stored_line(h) : decode_line(h);
+}
 
 } // namespace
 

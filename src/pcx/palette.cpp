@@ -31,8 +31,7 @@ void fill_gray_ramp(uint8_t *palette, int32_t n, int32_t from) {
 // The eight colours of depth-3 pages of versions 3 and 4: red is bit 2 of the
 // index, green bit 1, blue bit 0, at full intensity or at 192.
 void fill_eight_colours(uint8_t *palette, uint8_t on) {
-    for (int32_t k = 0; k < 8; ++k)
-        set_entry(palette, k, (k & 4) ? on : 0, (k & 2) ? on : 0, (k & 1) ? on : 0);
+    for (int32_t k = 0; k < 8; ++k) set_entry(palette, k, (k & 4) ? on : 0, (k & 2) ? on : 0, (k & 1) ? on : 0);
 }
 
 // The header's colour map holds 16 entries; a deeper page takes the gray ramp

@@ -61,9 +61,9 @@ __attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int
         const auto marks = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(here, top), top)));
         const uint32_t low = marks & 0xFF;
         const uint32_t high = marks >> 8;
-        const __m128i low_bytes = _mm_or_si128(
-            _mm_shuffle_epi8(here, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[low]))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.counts[low])));
+        const __m128i low_bytes =
+            _mm_or_si128(_mm_shuffle_epi8(here, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[low]))),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.counts[low])));
         const __m128i high_half = _mm_srli_si128(here, 8);
         const __m128i high_bytes = _mm_or_si128(
             _mm_shuffle_epi8(high_half, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSpread.order[high]))),
@@ -104,7 +104,9 @@ __attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int
     return i;
 }
 
-bool has_window_encoder() { return __builtin_cpu_supports("ssse3"); }
+bool has_window_encoder() {
+    return __builtin_cpu_supports("ssse3");
+}
 #endif
 
 // End of the stretch from i of bytes that go out as they stand: single bytes

@@ -10,8 +10,8 @@ int processor_window() {
     return 0;
 #else
 #ifdef IFF_WIDE_WINDOW_DECODER
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") &&
-        __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt"))
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
+        __builtin_cpu_supports("popcnt"))
         return 64;
 #endif
     if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")) return 16;
@@ -29,6 +29,8 @@ int widest_window() {
     return limit >= 0 && limit < width ? limit : width;
 }
 
-void limit_window_width(int width) { window_limit.store(width, std::memory_order_relaxed); }
+void limit_window_width(int width) {
+    window_limit.store(width, std::memory_order_relaxed);
+}
 
 } // namespace iff

@@ -1,5 +1,5 @@
-#include "pcx/rle_windows.h"
 #include "pcx/rle_window_steps.h"
+#include "pcx/rle_windows.h"
 
 #ifdef IFF_WINDOW_DECODER
 #include <immintrin.h>
@@ -60,7 +60,7 @@ constexpr WindowTables kWindow = make_window_tables();
 // at the next pair or literal; a run that crosses the line's end is left to
 // the caller.
 __attribute__((target("ssse3,popcnt"))) void decode_windows_16(uint8_t *&out_ref, uint8_t *&cursor_ref,
-                                                            uint32_t &available_ref, int32_t &remaining_ref) {
+                                                               uint32_t &available_ref, int32_t &remaining_ref) {
     // Locals, which the stores through out cannot alias.
     uint8_t *out = out_ref;
     const uint8_t *cursor = cursor_ref;
@@ -101,8 +101,8 @@ __attribute__((target("ssse3,popcnt"))) void decode_windows_16(uint8_t *&out_ref
             _mm_and_si128(_mm_shuffle_epi8(_mm_cvtsi32_si128(int(counts & pairs)), spread), bit_of_byte), bit_of_byte);
         const __m128i source = _mm_or_si128(_mm_andnot_si128(doubled, window), _mm_and_si128(doubled, behind));
         const __m128i low_order = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kWindow.shuffle[keep & 0xFF]));
-        const __m128i high_order = _mm_add_epi8(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kWindow.shuffle[keep >> 8])), high_half);
+        const __m128i high_order =
+            _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(kWindow.shuffle[keep >> 8])), high_half);
         const auto low_kept = uint32_t(__builtin_popcount(keep & 0xFF));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_shuffle_epi8(source, low_order));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + low_kept), _mm_shuffle_epi8(source, high_order));

@@ -1,5 +1,5 @@
-#include "pcx/rle_windows.h"
 #include "pcx/rle_window_steps.h"
+#include "pcx/rle_windows.h"
 
 #ifdef IFF_WIDE_WINDOW_DECODER
 #include <immintrin.h>

@@ -7,7 +7,9 @@
 
 namespace iff {
 
-bool page_lines_stored(const IFFHandle &h) { return h.header[pcx::kEncoding] == kStoredEncoding; }
+bool page_lines_stored(const IFFHandle &h) {
+    return h.header[pcx::kEncoding] == kStoredEncoding;
+}
 
 int32_t read_stored_line(IFFHandle &h) {
     int32_t remaining = h.scan_bytes;

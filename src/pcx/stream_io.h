@@ -30,7 +30,9 @@ inline bool stream_read_exact(IFFHandle &h, void *buffer, int32_t count) {
     return stream_read(h, buffer, count) == count;
 }
 
-inline uint32_t load_le16(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+inline uint32_t load_le16(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
 inline uint32_t load_le32(const uint8_t *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }

@@ -138,9 +138,9 @@ __attribute__((target("ssse3"))) int32_t interleave_rgb_blocks(uint8_t *destinat
 // and green by one two-plane permute and lays blue over them by a masked
 // one. Returns the pixels done.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t interleave_rgb_wide(uint8_t *destination,
-                                                                                  const uint8_t *red,
-                                                                                  const uint8_t *green,
-                                                                                  const uint8_t *blue, int32_t width) {
+                                                                                   const uint8_t *red,
+                                                                                   const uint8_t *green,
+                                                                                   const uint8_t *blue, int32_t width) {
     struct Orders {
         uint8_t red_green[3][64]; // output byte j of part k: pixel, or 64 + pixel for green
         uint8_t blue[3][64];
@@ -170,12 +170,12 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t interleave_rgb_wi
         const __m512i r = _mm512_loadu_si512(red + x);
         const __m512i g = _mm512_loadu_si512(green + x);
         const __m512i b = _mm512_loadu_si512(blue + x);
-        _mm512_storeu_si512(destination,
-                            _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(r, rg0, g), orders.blue_lanes[0], b0, b));
+        _mm512_storeu_si512(destination, _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(r, rg0, g),
+                                                                      orders.blue_lanes[0], b0, b));
         _mm512_storeu_si512(destination + 64, _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(r, rg1, g),
-                                                                          orders.blue_lanes[1], b1, b));
+                                                                           orders.blue_lanes[1], b1, b));
         _mm512_storeu_si512(destination + 128, _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(r, rg2, g),
-                                                                           orders.blue_lanes[2], b2, b));
+                                                                            orders.blue_lanes[2], b2, b));
     }
     return x;
 }
@@ -265,8 +265,7 @@ bool delivers_rgba(const IFFHandle &h) {
     return h.bits_per_pixel == 8 && h.planes == 4 && interleaves_planes(h.pixel_format);
 }
 
-void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
-                      int32_t width) {
+void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source, int32_t width) {
 #ifdef IFF_SHUFFLE_INTERLEAVE
     if (planes >= 3 && __builtin_cpu_supports("ssse3")) {
         const int32_t done = deinterleave_rgb_blocks(line, line + stride, line + 2 * stride, source, width);
@@ -284,8 +283,8 @@ void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8
 }
 
 // 1-bit planes from one host byte per pixel: plane p takes bit `shift` + p.
-void split_bit_planes(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source,
-                      int32_t width, int32_t shift) {
+void split_bit_planes(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source, int32_t width,
+                      int32_t shift) {
     for (int32_t x = 0; x < width; x += 8) {
         const int32_t pixels = std::min(8, width - x);
         for (int32_t p = 0; p < planes; ++p) {
@@ -298,8 +297,8 @@ void split_bit_planes(uint8_t *line, int64_t stride, int32_t planes, const uint8
 
 } // namespace
 
-void merge_bit_planes(const uint8_t *source, int32_t plane_stride, int32_t planes, int32_t width,
-                      int32_t pixel_format, uint8_t *destination) {
+void merge_bit_planes(const uint8_t *source, int32_t plane_stride, int32_t planes, int32_t width, int32_t pixel_format,
+                      uint8_t *destination) {
     if (width <= 0) return;
     const int32_t used = std::clamp(planes, 0, kMaxBitPlanes);
     const SampleLayout layout = read_layout(pixel_format);
@@ -384,18 +383,15 @@ void split_line(IFFHandle &h, const uint8_t *source) {
     if (planes == 1) {
         const int32_t depth = h.bits_per_pixel;
         const int64_t fits = depth > 0 ? stride * 8 / depth : 0;
-        pack_samples(h.line_buffer, source, int32_t(std::min<int64_t>(width, fits)), depth,
-                     h.pixel_format);
+        pack_samples(h.line_buffer, source, int32_t(std::min<int64_t>(width, fits)), depth, h.pixel_format);
     } else if (h.bits_per_pixel >= 8) {
-        deinterleave_rgb(h.line_buffer, stride, planes, source,
-                         int32_t(std::min<int64_t>(width, stride)));
+        deinterleave_rgb(h.line_buffer, stride, planes, source, int32_t(std::min<int64_t>(width, stride)));
     } else {
         if (h.scan_bytes > 0) std::memset(h.line_buffer, 0, size_t(h.scan_bytes));
         const int32_t used = std::clamp(planes, 0, kMaxBitPlanes);
         if (used == 0) return;
         const int32_t shift = h.pixel_format == 1 ? 0 : kMaxBitPlanes - used;
-        split_bit_planes(h.line_buffer, stride, used, source,
-                         int32_t(std::min<int64_t>(width, stride * 8)), shift);
+        split_bit_planes(h.line_buffer, stride, used, source, int32_t(std::min<int64_t>(width, stride * 8)), shift);
     }
 }
 

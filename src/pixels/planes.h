@@ -17,8 +17,8 @@ void merge_line(IFFHandle &h, uint8_t *destination);
 // bytes apart in source, to width host pixels in pixel_format. Reads
 // (width + 7) / 8 bytes of each of the first min(planes, 8) planes; a line
 // of more planes has the value of its first 8.
-void merge_bit_planes(const uint8_t *source, int32_t plane_stride, int32_t planes, int32_t width,
-                      int32_t pixel_format, uint8_t *destination);
+void merge_bit_planes(const uint8_t *source, int32_t plane_stride, int32_t planes, int32_t width, int32_t pixel_format,
+                      uint8_t *destination);
 
 // Writing: one host line at source to file layout in h.line_buffer; never
 // writes past bytes_per_line of a plane, whatever the width.

@@ -7,7 +7,9 @@
 namespace iff {
 
 // Host bytes a source byte stands for at depth 1, 2 or 4.
-constexpr int32_t samples_per_byte(int32_t depth) { return 8 / depth; }
+constexpr int32_t samples_per_byte(int32_t depth) {
+    return 8 / depth;
+}
 
 // Fills expanded[b * 8 + j] with the host byte of sample j of source byte b
 // (first sample in the most significant bits), for every b, from entries.

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "pixels/sample_lut.h"
 #include "pixels/sample_layout.h"
+#include "pixels/sample_lut.h"
 
 namespace iff {
 namespace {
@@ -32,8 +32,7 @@ void copy_bytes(uint8_t *destination, const uint8_t *source, int64_t count, bool
 
 // Depths 1, 2 and 4: each source byte becomes its run of host bytes at once.
 template <int32_t Depth>
-void expand_bytes(uint8_t *destination, const uint8_t *source, int32_t count,
-                  const uint8_t *expanded) {
+void expand_bytes(uint8_t *destination, const uint8_t *source, int32_t count, const uint8_t *expanded) {
     constexpr int32_t per_byte = samples_per_byte(Depth);
     const int32_t whole = count / per_byte;
     for (int32_t i = 0; i < whole; ++i) {
@@ -44,8 +43,7 @@ void expand_bytes(uint8_t *destination, const uint8_t *source, int32_t count,
 }
 
 // Four 6-bit samples in every three bytes.
-void unpack_depth6(uint8_t *destination, const uint8_t *source, int32_t count,
-                   const uint8_t *entries) {
+void unpack_depth6(uint8_t *destination, const uint8_t *source, int32_t count, const uint8_t *entries) {
     const int32_t groups = count / 4;
     for (int32_t g = 0; g < groups; ++g, source += 3, destination += 4) {
         destination[0] = entries[source[0] >> 2];
@@ -62,8 +60,8 @@ void unpack_depth6(uint8_t *destination, const uint8_t *source, int32_t count,
 // 12-bit samples, two in every three bytes, to 16-bit words low byte first.
 void unpack_depth12(uint8_t *destination, const uint8_t *source, int32_t count, int32_t mode) {
     auto put = [mode](uint8_t *out, int32_t s) {
-        int32_t word = s;                       // mode 1: 0..4095
-        if (mode == 2) word = s << 4;           // left-justified
+        int32_t word = s;                          // mode 1: 0..4095
+        if (mode == 2) word = s << 4;              // left-justified
         if (mode == 3) word = (s << 4) | (s >> 8); // top bits repeated below
         out[0] = uint8_t(word);
         out[1] = uint8_t(word >> 8);
@@ -87,15 +85,20 @@ int64_t sample_host_bytes(int64_t count, int32_t depth, int32_t pixel_format) {
     if (count <= 0) return 0;
     if (read_layout(pixel_format).mode == 0) return sample_source_bytes(count, depth);
     switch (depth) {
-    case 1: case 2: case 4: case 6: case 8: return count;
-    case 12: case 16: return 2 * count;
+    case 1:
+    case 2:
+    case 4:
+    case 6:
+    case 8: return count;
+    case 12:
+    case 16: return 2 * count;
     case 32: return 4 * count;
     default: return 0;
     }
 }
 
-void unpack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth,
-                    int32_t pixel_format, SampleTable table) {
+void unpack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth, int32_t pixel_format,
+                    SampleTable table) {
     if (count <= 0) return;
     const SampleLayout layout = read_layout(pixel_format);
     if (layout.mode == 0) {
@@ -127,12 +130,10 @@ void unpack_samples(uint8_t *destination, const uint8_t *source, int32_t count, 
     }
 }
 
-void pack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth,
-                  int32_t pixel_format) {
+void pack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth, int32_t pixel_format) {
     if (count <= 0) return;
     if (pixel_format == 0 || depth == 8) {
-        copy_bytes(destination, source, pixel_format == 0 ? sample_source_bytes(count, depth) : count,
-                   false);
+        copy_bytes(destination, source, pixel_format == 0 ? sample_source_bytes(count, depth) : count, false);
         return;
     }
     if (depth != 1 && depth != 2 && depth != 4) return;

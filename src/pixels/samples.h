@@ -24,15 +24,14 @@ void build_sample_lut(int32_t mode, int32_t polarity, int32_t depth, uint8_t *ta
 // sample_source_bytes(count, depth) bytes of source and writes exactly
 // sample_host_bytes(count, depth, pixel_format). The table is rebuilt only
 // when depth, polarity or mode differ from its key.
-void unpack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth,
-                    int32_t pixel_format, SampleTable table);
+void unpack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth, int32_t pixel_format,
+                    SampleTable table);
 
 // Host samples to file bytes of one plane (depth 1, 2, 4 or 8). Writes
 // (count * depth + 7) / 8 bytes. pixel_format 0 is a packed copy, exactly 1
 // takes the low bits of each host byte, any other value the top bits; the
 // polarity flag has no meaning here.
-void pack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth,
-                  int32_t pixel_format);
+void pack_samples(uint8_t *destination, const uint8_t *source, int32_t count, int32_t depth, int32_t pixel_format);
 
 // Bytes of one plane that unpack_samples reads for count samples of depth.
 int64_t sample_source_bytes(int64_t count, int32_t depth);

@@ -54,8 +54,12 @@ uint64_t heap_fail_after(uint64_t allocations, bool sticky) {
     return allocations_made.exchange(0);
 }
 
-uint64_t heap_live_blocks() { return live_blocks.load(std::memory_order_relaxed); }
+uint64_t heap_live_blocks() {
+    return live_blocks.load(std::memory_order_relaxed);
+}
 
-void heap_fill_pattern(int byte) { fill_byte.store(byte < 0 ? -1 : (byte & 0xFF)); }
+void heap_fill_pattern(int byte) {
+    fill_byte.store(byte < 0 ? -1 : (byte & 0xFF));
+}
 
 } // namespace iff

@@ -25,7 +25,9 @@ int32_t IFF_CALLBACK file_open(const void *source, int32_t flags, int32_t /*perm
     return fd < 0 ? -1 : fd;
 }
 
-int32_t IFF_CALLBACK file_close(int32_t stream) { return ::close(stream) == 0 ? 0 : -1; }
+int32_t IFF_CALLBACK file_close(int32_t stream) {
+    return ::close(stream) == 0 ? 0 : -1;
+}
 
 int32_t IFF_CALLBACK file_read(int32_t stream, void *buffer, int32_t count) {
     if (count <= 0) return 0;
@@ -63,6 +65,8 @@ const IFFStreamOps kFileOps = {file_open, file_close, file_read, file_write, fil
 
 } // namespace
 
-const IFFStreamOps &file_stream_ops() { return kFileOps; }
+const IFFStreamOps &file_stream_ops() {
+    return kFileOps;
+}
 
 } // namespace iff

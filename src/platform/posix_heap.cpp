@@ -5,8 +5,12 @@
 
 namespace iff {
 
-void *system_alloc(size_t size) { return std::malloc(size); }
+void *system_alloc(size_t size) {
+    return std::malloc(size);
+}
 
-void system_free(void *block) { std::free(block); }
+void system_free(void *block) {
+    std::free(block);
+}
 
 } // namespace iff

@@ -5,7 +5,7 @@
 namespace iff {
 
 class ProcessLockGuard {
-public:
+  public:
     ProcessLockGuard();
     ~ProcessLockGuard();
     ProcessLockGuard(const ProcessLockGuard &) = delete;

@@ -23,7 +23,9 @@ int32_t IFF_CALLBACK file_open(const void *source, int32_t flags, int32_t /*perm
     return int32_t(reinterpret_cast<INT_PTR>(file));
 }
 
-int32_t IFF_CALLBACK file_close(int32_t stream) { return _lclose(HFILE(stream)) == HFILE_ERROR ? -1 : 0; }
+int32_t IFF_CALLBACK file_close(int32_t stream) {
+    return _lclose(HFILE(stream)) == HFILE_ERROR ? -1 : 0;
+}
 
 int32_t IFF_CALLBACK file_read(int32_t stream, void *buffer, int32_t count) {
     if (count <= 0) return 0;
@@ -49,6 +51,8 @@ const IFFStreamOps kFileOps = {file_open, file_close, file_read, file_write, fil
 
 } // namespace
 
-const IFFStreamOps &file_stream_ops() { return kFileOps; }
+const IFFStreamOps &file_stream_ops() {
+    return kFileOps;
+}
 
 } // namespace iff

@@ -5,7 +5,9 @@
 
 namespace iff {
 
-void *system_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void *system_alloc(size_t size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
 
 void system_free(void *block) {
     if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);

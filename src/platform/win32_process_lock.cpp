@@ -9,7 +9,11 @@ namespace {
 SRWLOCK process_lock = SRWLOCK_INIT;
 } // namespace
 
-ProcessLockGuard::ProcessLockGuard() { AcquireSRWLockExclusive(&process_lock); }
-ProcessLockGuard::~ProcessLockGuard() { ReleaseSRWLockExclusive(&process_lock); }
+ProcessLockGuard::ProcessLockGuard() {
+    AcquireSRWLockExclusive(&process_lock);
+}
+ProcessLockGuard::~ProcessLockGuard() {
+    ReleaseSRWLockExclusive(&process_lock);
+}
 
 } // namespace iff

@@ -44,8 +44,7 @@ Colours count_colours(const test::Image &image) {
         const uint32_t key = rgb_key(p);
         c.gray = c.gray && p[0] == p[1] && p[1] == p[2];
         c.black_and_white = c.black_and_white && (key == 0 || key == 0xFFFFFF);
-        if (c.index.count(key) || c.list.size() > 256)
-            continue;
+        if (c.index.count(key) || c.list.size() > 256) continue;
         c.index[key] = uint8_t(c.list.size());
         c.list.push_back(key);
     }
@@ -55,18 +54,12 @@ Colours count_colours(const test::Image &image) {
 std::vector<Layout> layouts_for(const Colours &c) {
     std::vector<Layout> out;
     const size_t n = c.list.size();
-    if (c.black_and_white)
-        out.push_back({"bilevel", 1, 0, 1});
-    if (n <= 4)
-        out.push_back({"packed2", 2, 2, 2});
-    if (n <= 8)
-        out.push_back({"planes3", 3, 2, 3});
-    if (n <= 16)
-        out.push_back({"planes4", 4, 2, 4});
-    if (n <= 256)
-        out.push_back({"palette8", 8, 2, 8});
-    if (c.gray)
-        out.push_back({"gray8", 8, 1, 8});
+    if (c.black_and_white) out.push_back({"bilevel", 1, 0, 1});
+    if (n <= 4) out.push_back({"packed2", 2, 2, 2});
+    if (n <= 8) out.push_back({"planes3", 3, 2, 3});
+    if (n <= 16) out.push_back({"planes4", 4, 2, 4});
+    if (n <= 256) out.push_back({"palette8", 8, 2, 8});
+    if (c.gray) out.push_back({"gray8", 8, 1, 8});
     out.push_back({"rgb24", 8, 3, 24});
     return out;
 }
@@ -74,8 +67,7 @@ std::vector<Layout> layouts_for(const Colours &c) {
 // The host's line for a layout: RGB bytes, or one value a byte (layout 1).
 Bytes host_line(const test::Image &image, const Colours &c, const Layout &l, int y) {
     const uint8_t *row = &image.rgb[size_t(y) * size_t(image.width) * 3];
-    if (l.depth == 24)
-        return Bytes(row, row + size_t(image.width) * 3);
+    if (l.depth == 24) return Bytes(row, row + size_t(image.width) * 3);
     Bytes line(size_t(image.width));
     for (size_t x = 0; x < line.size(); ++x) {
         const uint8_t *p = row + 3 * x;

@@ -81,7 +81,9 @@ int32_t memory_seek(int32_t stream, int32_t offset, int32_t origin) {
 
 MemoryStream::MemoryStream() : ops{memory_open, memory_close, memory_read, memory_write, memory_seek} {}
 
-MemoryStream::MemoryStream(std::vector<uint8_t> bytes) : MemoryStream() { data = std::move(bytes); }
+MemoryStream::MemoryStream(std::vector<uint8_t> bytes) : MemoryStream() {
+    data = std::move(bytes);
+}
 
 MemoryStream::~MemoryStream() {
     std::lock_guard<std::mutex> guard(registry_lock);

@@ -16,9 +16,9 @@ struct MemoryStream {
     int64_t position = 0;
 
     // Knobs.
-    int32_t max_read = INT32_MAX;      // most bytes one read returns
-    int64_t write_budget = -1;         // bytes writes take before falling short (-1: no limit)
-    int32_t fail_seek_call = 0;        // the seek call of this number (from 1) and later ones fail
+    int32_t max_read = INT32_MAX; // most bytes one read returns
+    int64_t write_budget = -1;    // bytes writes take before falling short (-1: no limit)
+    int32_t fail_seek_call = 0;   // the seek call of this number (from 1) and later ones fail
     bool fail_open = false;
     int32_t close_result = 0;
 

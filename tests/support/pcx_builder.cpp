@@ -62,8 +62,8 @@ bool read_ppm(const std::string &path, Image &image) {
     std::vector<uint8_t> bytes = read_file(path);
     size_t at = 0;
     auto skip_space = [&] {
-        while (at < bytes.size() && (bytes[at] == ' ' || bytes[at] == '\n' || bytes[at] == '\r' || bytes[at] == '\t' ||
-                                     bytes[at] == '#')) {
+        while (at < bytes.size() &&
+               (bytes[at] == ' ' || bytes[at] == '\n' || bytes[at] == '\r' || bytes[at] == '\t' || bytes[at] == '#')) {
             if (bytes[at] == '#')
                 while (at < bytes.size() && bytes[at] != '\n') ++at;
             else

@@ -105,8 +105,8 @@ TEST(DecodeDcx, ReportsPagesInOrderWhateverThreadDecodedThem) {
     EXPECT_EQ(failed.exit_code, 1);
     const std::string file = dir / "mixed.dcx";
     const std::string warning = ": has no 256-colour palette block; its colours may be wrong\n";
-    const std::string warnings = "pcxtool: warning: " + file + ": page 1" + warning + "pcxtool: warning: " + file +
-                                 ": page 2" + warning;
+    const std::string warnings =
+        "pcxtool: warning: " + file + ": page 1" + warning + "pcxtool: warning: " + file + ": page 2" + warning;
     EXPECT_EQ(failed.err.substr(0, warnings.size()), warnings);
     EXPECT_NE(failed.err.find(file + ": page 4: decoding line"), std::string::npos) << failed.err;
     EXPECT_FALSE(fs::exists(dir / "page-0.ppm"));

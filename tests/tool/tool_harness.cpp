@@ -339,18 +339,15 @@ std::vector<std::map<std::string, long>> info_pages(const std::string &json) {
         std::map<std::string, long> page;
         for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q)) {
             const size_t close = text.find('"', q + 1);
-            if (close == std::string::npos)
-                break;
+            if (close == std::string::npos) break;
             const std::string name = text.substr(q + 1, close - q - 1);
             size_t value = close + 1;
             if (text.compare(value, 2, ": ") == 0) {
                 value += 2;
                 size_t digits = value + (value < text.size() && text[value] == '-' ? 1 : 0);
                 const size_t first_digit = digits;
-                while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits])))
-                    ++digits;
-                if (digits > first_digit)
-                    page[name] = std::stol(text.substr(value, digits - value));
+                while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+                if (digits > first_digit) page[name] = std::stol(text.substr(value, digits - value));
             }
             q = close + 1;
         }

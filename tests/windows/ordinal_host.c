@@ -123,7 +123,9 @@ static uint32_t bytes_left_on_stack(void (*entry)(void), const uint32_t *args, u
     return left;
 }
 
-static int32_t __cdecl caller_pops(int32_t value) { return value; }
+static int32_t __cdecl caller_pops(int32_t value) {
+    return value;
+}
 
 /* Every entry point, called on handle 0 (or, for IFFOpen, with an open mode
  * that is refused), cleans its own arguments off the stack. */
@@ -149,7 +151,9 @@ static int entry_points_are_stdcall(void) {
     return 1;
 }
 #else
-static int entry_points_are_stdcall(void) { return 1; } /* one C convention elsewhere */
+static int entry_points_are_stdcall(void) {
+    return 1;
+} /* one C convention elsewhere */
 #endif
 
 /* ---- The host's own stream callbacks, over the C runtime's file calls ---- */
@@ -181,7 +185,9 @@ static int32_t IFF_CALLBACK host_open(const void *source, int32_t flags, int32_t
     ++stream->opens;
     return host_sys_open(stream->path, O_RDONLY | HOST_BINARY);
 }
-static int32_t IFF_CALLBACK host_close(int32_t fd) { return host_sys_close(fd); }
+static int32_t IFF_CALLBACK host_close(int32_t fd) {
+    return host_sys_close(fd);
+}
 static int32_t IFF_CALLBACK host_read(int32_t fd, void *buffer, int32_t count) {
     return (int32_t)host_sys_read(fd, buffer, (unsigned)count);
 }
@@ -255,10 +261,9 @@ static void read_page(int32_t h, Page *page, int index) {
     const int32_t native_status = iff_control(h, IFF_REQ_PALETTE, 0, 0, page->palette);
     check((native_status == IFF_OK) == has_palette, "palette export", index);
     page->palette_size = native_status == IFF_OK ? native_size : 0;
-    note("  palette: status %d, %u bytes, hash %08x; expanded: status %d, %u bytes, hash %08x\n",
-         (int)native_status, (unsigned)native_size, (unsigned)fnv1a(page->palette, page->palette_size, kFnvStart),
-         (int)expanded_status, (unsigned)expanded_size,
-         (unsigned)fnv1a(expanded, expanded_status == IFF_OK ? expanded_size : 0, kFnvStart));
+    note("  palette: status %d, %u bytes, hash %08x; expanded: status %d, %u bytes, hash %08x\n", (int)native_status,
+         (unsigned)native_size, (unsigned)fnv1a(page->palette, page->palette_size, kFnvStart), (int)expanded_status,
+         (unsigned)expanded_size, (unsigned)fnv1a(expanded, expanded_status == IFF_OK ? expanded_size : 0, kFnvStart));
 
     page->dpi[0] = page->dpi[1] = 0;
     check(iff_control(h, IFF_REQ_RESOLUTION, 3, 0, page->dpi) == IFF_OK, "resolution", index);

@@ -42,8 +42,8 @@ struct PageOutcome {
 // other page, straight into their output files. Only the outcomes wait, and
 // they are reported in page order: the warnings of every page before the
 // first that failed, then its error, exactly as one thread would.
-void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
-                                 const std::vector<std::string> &targets, ImageFormat format, OutputBatch &batch) {
+void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages, const std::vector<std::string> &targets,
+                                 ImageFormat format, OutputBatch &batch) {
     std::vector<PageOutcome> outcomes(pages.size());
     std::mutex batch_lock;
     // Pages after the first that failed are not needed.

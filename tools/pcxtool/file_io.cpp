@@ -261,7 +261,8 @@ void PendingFile::write_at(uint64_t offset, const uint8_t *data, size_t size) {
             continue;
         }
         if (n <= 0) {
-            throw input_error(target_ + ": cannot write: " + (n < 0 ? system_reason() : std::string("nothing written")));
+            throw input_error(target_ +
+                              ": cannot write: " + (n < 0 ? system_reason() : std::string("nothing written")));
         }
         done += static_cast<size_t>(n);
     }

@@ -57,8 +57,8 @@ std::string page_json(const PageInfo &page) {
                   "\"color_class_name\": \"%s\", \"bits\": %d, \"depth\": %d, \"planes\": %d, "
                   "\"bits_per_plane\": %d, \"version\": %d, \"dpi\": [%d, %d], \"palette_entries\": %d}",
                   page.index, page.span.offset, page.span.end - page.span.offset, page.width, page.height,
-                  page.color_class, page_kind_name(page), page.bits, h.bits_per_plane * h.planes,
-                  h.planes, h.bits_per_plane, h.version, page.dpi_x, page.dpi_y, page.palette_entries);
+                  page.color_class, page_kind_name(page), page.bits, h.bits_per_plane * h.planes, h.planes,
+                  h.bits_per_plane, h.version, page.dpi_x, page.dpi_y, page.palette_entries);
     return text;
 }
 

@@ -31,16 +31,11 @@ size_t extension_dot(const std::string &name) {
 ImageFormat format_from_name(const std::string &name) {
     const size_t dot = extension_dot(name);
     const std::string extension = dot == std::string::npos ? "" : lower(name.substr(dot));
-    if (extension == ".png")
-        return ImageFormat::Png;
-    if (extension == ".pnm")
-        return ImageFormat::Pnm;
-    if (extension == ".pbm")
-        return ImageFormat::Pbm;
-    if (extension == ".pgm")
-        return ImageFormat::Pgm;
-    if (extension == ".ppm")
-        return ImageFormat::Ppm;
+    if (extension == ".png") return ImageFormat::Png;
+    if (extension == ".pnm") return ImageFormat::Pnm;
+    if (extension == ".pbm") return ImageFormat::Pbm;
+    if (extension == ".pgm") return ImageFormat::Pgm;
+    if (extension == ".ppm") return ImageFormat::Ppm;
     throw usage_error("'" + name +
                       "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm (or give --to FORMAT)");
 }

@@ -41,9 +41,8 @@ bool processor_has_vectors() {
 // two 128-byte permutes chosen by the index's top bit, and the three
 // channels are woven into 192 bytes of triples by one two-table permute and
 // one masked permute per 64 output bytes.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t expand_vectors(const PaletteRows::Tables &t,
-                                                                            const uint8_t *indices, size_t count,
-                                                                            uint8_t *out) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t
+expand_vectors(const PaletteRows::Tables &t, const uint8_t *indices, size_t count, uint8_t *out) {
     __m512i table[3][4];
     for (int c = 0; c < 3; ++c) {
         for (int q = 0; q < 4; ++q) {
@@ -113,6 +112,8 @@ void PaletteRows::expand(const uint8_t *indices, size_t count, uint8_t *out) con
     expand_portable(packed_, indices + done, count - done, out + 3 * done);
 }
 
-void PaletteRows::allow_vectors(bool allowed) { g_vectors_allowed.store(allowed, std::memory_order_relaxed); }
+void PaletteRows::allow_vectors(bool allowed) {
+    g_vectors_allowed.store(allowed, std::memory_order_relaxed);
+}
 
 } // namespace pcxtool

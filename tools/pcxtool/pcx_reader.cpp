@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "file_io.h"
 #include "pixel_limit.h"
@@ -344,8 +344,7 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
     // Palette pages whose palette holds every value the depth allows need no
     // pass: their rows are the indices as the library delivers them.
     const bool every_index_known = image.kind == PageKind::Indexed && palette.size() >= (size_t{1} << depth);
-    const bool translate =
-        !packed && image.kind != PageKind::Rgb && image.kind != PageKind::Rgba && !every_index_known;
+    const bool translate = !packed && image.kind != PageKind::Rgb && image.kind != PageKind::Rgba && !every_index_known;
     const uint8_t pad_mask = static_cast<uint8_t>(0xFF00 >> (image.width % 8 == 0 ? 8 : image.width % 8));
 
     image.packed_bilevel = packed;

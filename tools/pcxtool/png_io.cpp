@@ -236,8 +236,8 @@ class RowFilter {
 };
 
 void put_be32(std::vector<uint8_t> &out, uint32_t v) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
-                              static_cast<uint8_t>(v)};
+    const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                              static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     out.insert(out.end(), bytes, bytes + 4);
 }
 

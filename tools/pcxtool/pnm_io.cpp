@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <memory>
-#include <cctype>
 #include <string>
 
 #include "palette_rows.h"
@@ -87,9 +87,7 @@ class PnmParser {
 };
 
 // byte b of a PBM row (1 black) as 8 gray bytes, or 24 RGB bytes.
-template <size_t BytesPerPixel> struct BitsToPixels {
-    uint8_t bytes[256][8 * BytesPerPixel];
-};
+template <size_t BytesPerPixel> struct BitsToPixels { uint8_t bytes[256][8 * BytesPerPixel]; };
 
 template <size_t BytesPerPixel> constexpr BitsToPixels<BytesPerPixel> make_bits_to_pixels() {
     BitsToPixels<BytesPerPixel> table{};
@@ -139,7 +137,9 @@ class PnmSink : public RowSink {
         } else {
             // A later part: its rows start behind the header and the rows before.
             const size_t width = static_cast<size_t>(image.width);
-            const size_t row_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
+            const size_t row_bytes = type_ == PnmType::Pbm   ? (width + 7) / 8
+                                     : type_ == PnmType::Pgm ? width
+                                                             : 3 * width;
             place_ = header.size() + static_cast<uint64_t>(first_row_) * row_bytes;
         }
         out_.clear();
@@ -151,9 +151,7 @@ class PnmSink : public RowSink {
             switch (image.kind) {
             case PageKind::Bilevel: colour = v ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; break;
             case PageKind::Gray: colour = Rgb{v, v, v}; break;
-            case PageKind::Indexed:
-                colour = value < image.palette.size() ? image.palette[value] : Rgb{0, 0, 0};
-                break;
+            case PageKind::Indexed: colour = value < image.palette.size() ? image.palette[value] : Rgb{0, 0, 0}; break;
             case PageKind::Rgb:
             case PageKind::Rgba: break;
             }
