@@ -12,6 +12,13 @@ install_missing() {
   case " ${missing[*]} " in
     *:i386\ *) dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386 ;;
   esac
-  $sudo apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  # An index that fails to download (a mirror in mid-sync) leaves the update
+  # incomplete, not unusable: what it did fetch is used.
+  $sudo apt-get update -qq || true
+  # When the updates' index of one architecture is out of step with the
+  # other's, packages installed for both cannot agree on a version; the
+  # release's own versions always do.
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null ||
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" \
+      "${missing[@]}" >/dev/null
 }
