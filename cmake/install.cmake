@@ -1,4 +1,5 @@
-# Install rules: the header, the shared library with its soname link, pcxtool,
+# Install rules: the header, the shared library with its soname link (on
+# Windows the DLL, its import library and its module definition), pcxtool,
 # a CMake package (find_package(iffpcx) gives the target iffpcx::iffpcx) and
 # iffpcx.pc for pkg-config. Every path is relative to the prefix, so the
 # prefix given to `cmake --install --prefix` holds for all of them.
@@ -11,6 +12,11 @@ install(TARGETS iffpcx EXPORT iffpcxTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/iffpcx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+  # The module definition the DLL was linked from: names and ordinals, from
+  # which a host's toolchain can make its own import library.
+  install(FILES ${IFFPCX_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME iffpcx.def)
+endif()
 if(TARGET pcxtool)
   install(TARGETS pcxtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -1,5 +1,5 @@
 /* Reads the first page of a PCX or DCX file into memory in one call and
- * prints its size and a checksum of its pixels. */
+ * prints its size and a checksum of its pixels, the same on every platform. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,10 +41,13 @@ int main(int argc, char **argv) {
         status = pixels ? IFFGetLine(h, (uint32_t)info.height, pixels) : IFF_ERR_MEMORY;
     }
     if (status == IFF_OK) {
-        unsigned long sum = 0;
-        for (size_t i = 0; i < (size_t)stride * (size_t)info.height; ++i) sum = (sum * 31u + pixels[i]) % 1000000007u;
-        printf("%s: %d x %d, colour class %u, %d bits, %u palette bytes, checksum %lu\n", argv[1], (int)info.width,
-               (int)info.height, (unsigned)info.color_class, (int)info.bits, (unsigned)palette_bytes, sum);
+        /* Fixed-width arithmetic: unsigned long is 32 bits on Windows, 64 on Linux. */
+        uint32_t sum = 0;
+        for (size_t i = 0; i < (size_t)stride * (size_t)info.height; ++i)
+            sum = (uint32_t)(((uint64_t)sum * 31u + pixels[i]) % 1000000007u);
+        printf("%s: %d x %d, colour class %u, %d bit%s, %u palette bytes, checksum %lu\n", argv[1], (int)info.width,
+               (int)info.height, (unsigned)info.color_class, (int)info.bits, info.bits == 1 ? "" : "s",
+               (unsigned)palette_bytes, (unsigned long)sum);
     } else {
         fprintf(stderr, "%s: cannot read (status %d)\n", argv[1], (int)status);
     }

@@ -42,6 +42,9 @@ int main(int argc, char **argv) {
     }
     int32_t status = IFFControl(h, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, NULL);
     if (status == IFF_OK && !rgb) status = IFFControl(h, IFF_REQ_PALETTE, 0, 0, palette);
+    /* The palette block right behind the image data, where every PCX reader
+     * looks for it (by default the file ends on a multiple of 32 bytes). */
+    if (status == IFF_OK) status = IFFControl(h, IFF_REQ_PALETTE_PLACEMENT, IFF_PALETTE_AFTER_DATA, 0, NULL);
 
     uint32_t stride = 0; /* bytes IFFPutLine takes from each line: 3 * width for RGB */
     if (status == IFF_OK) status = IFFControl(h, IFF_REQ_LINE_STRIDE, 0, 0, &stride);

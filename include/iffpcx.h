@@ -98,17 +98,31 @@ enum {
 
 /* ---- Control requests ----------------------------------------------------- */
 enum {
-    IFF_REQ_STATUS = 0,         /* data: int32 <- sticky status */
-    IFF_REQ_LINE_SIZE = 1,      /* data: uint16 <- bytes of one host line (0: more than 65535);
-                                   size buffers by IFF_REQ_LINE_STRIDE instead */
-    IFF_REQ_PALETTE = 2,        /* data: RGB triples; export (mode 0) or replace (others) */
-    IFF_REQ_PIXEL_FORMAT = 3,   /* flags: the sample layout, a signed 16-bit value */
-    IFF_REQ_RESOLUTION = 7,     /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
-    IFF_REQ_PAGE_COUNT = 10,    /* data: uint16 <- pages in the file */
-    IFF_REQ_SELECT_PAGE = 11,   /* value: page index from 0 */
-    IFF_REQ_LINE_STRIDE = 16,   /* data: uint32 <- bytes from one host line to the next (see IFFGetLine) */
-    IFF_REQ_ABANDON = 17,       /* the next IFFClose ends the handle without completing the file */
-    IFF_REQ_SIZE_QUERY = 0x8000 /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes (0: none fits) */
+    IFF_REQ_STATUS = 0,             /* data: int32 <- sticky status */
+    IFF_REQ_LINE_SIZE = 1,          /* data: uint16 <- bytes of one host line (0: more than 65535);
+                                       size buffers by IFF_REQ_LINE_STRIDE instead */
+    IFF_REQ_PALETTE = 2,            /* data: RGB triples; export (mode 0) or replace (others) */
+    IFF_REQ_PIXEL_FORMAT = 3,       /* flags: the sample layout, a signed 16-bit value */
+    IFF_REQ_RESOLUTION = 7,         /* data: int32[2] dots per inch; flags bit 0 horizontal, bit 1 vertical */
+    IFF_REQ_PAGE_COUNT = 10,        /* data: uint16 <- pages in the file */
+    IFF_REQ_SELECT_PAGE = 11,       /* value: page index from 0 */
+    IFF_REQ_LINE_STRIDE = 16,       /* data: uint32 <- bytes from one host line to the next (see IFFGetLine) */
+    IFF_REQ_ABANDON = 17,           /* the next IFFClose ends the handle without completing the file */
+    IFF_REQ_PALETTE_PLACEMENT = 18, /* writing, before close: flags IFF_PALETTE_*, where the
+                                       256-colour palette block of an 8-bit file goes */
+    IFF_REQ_SIZE_QUERY = 0x8000     /* with IFF_REQ_PALETTE: data: uint16 <- palette bytes (0: none fits) */
+};
+
+/* Where IFFClose puts the 256-colour block (a marker byte and 768 palette bytes)
+ * of an 8-bit file (IFFControl request IFF_REQ_PALETTE_PLACEMENT, on a write
+ * handle until the close has begun to write the block; other flags, other
+ * handles and later requests are refused with IFF_ERR_REQUEST). Readers that
+ * read a file front to back, as netpbm's does, look for the block right
+ * behind the image data and refuse the default placement's gap. */
+enum {
+    IFF_PALETTE_ALIGNED = 0,   /* the default: the file ends on a multiple of 32 bytes, so the
+                                  block starts 0 to 31 bytes after the image data */
+    IFF_PALETTE_AFTER_DATA = 1 /* directly after the image data: every PCX reader finds it */
 };
 
 /* ---- Records -------------------------------------------------------------- */

@@ -18,5 +18,9 @@ install_missing() {
   # A mirror caught mid-sync fails an index or two; the others still serve,
   # so a failed update is retried once and then not fatal by itself.
   $sudo "${apt[@]}" update -qq || $sudo "${apt[@]}" update -qq || echo "apt-get update failed; installing from the indexes at hand"
-  $sudo "${apt[@]}" install -y -qq "${missing[@]}" >/dev/null
+  # When the updates' index of one architecture is out of step with the
+  # other's, packages installed for both cannot agree on a version; the
+  # release's own versions always do.
+  $sudo "${apt[@]}" install -y -qq "${missing[@]}" >/dev/null ||
+    $sudo "${apt[@]}" install -y -qq -t "$(. /etc/os-release && echo "$VERSION_CODENAME")" "${missing[@]}" >/dev/null
 }

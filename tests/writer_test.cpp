@@ -494,6 +494,118 @@ INSTANTIATE_TEST_SUITE_P(Steps, ClosePaletteFailure,
                                            PaletteFailure{"Entries", 0, 100, IFF_ERR_WRITE}),
                          [](const ::testing::TestParamInfo<PaletteFailure> &p) { return std::string(p.param.name); });
 
+// ---- Where the 256-colour block goes ------------------------------------------
+
+struct Placement {
+    const char *name;
+    std::vector<uint32_t> requests; // sent in order; none: the default
+    uint32_t color_class;
+    size_t width;
+    size_t marker_at;
+};
+void PrintTo(const Placement &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class PalettePlacement : public ::testing::TestWithParam<Placement> {};
+
+TEST_P(PalettePlacement, PutsTheBlockThereAndReadsBack) {
+    const Placement &c = GetParam();
+    Written w(description(int32_t(c.width), 2, c.color_class, 8));
+    ASSERT_GT(w.handle, 0);
+    ASSERT_EQ(w.set_format(IFF_PIXELS_INDEX), IFF_OK);
+    for (const uint32_t flags : c.requests)
+        ASSERT_EQ(IFFControl(w.handle, IFF_REQ_PALETTE_PLACEMENT, flags, 0, nullptr), IFF_OK);
+    Bytes palette(768);
+    for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint8_t(i * 5 + 3);
+    if (c.color_class == 2) {
+        ASSERT_EQ(w.set_palette(palette), IFF_OK);
+    } else {
+        for (size_t i = 0; i < palette.size(); ++i) palette[i] = uint8_t(i / 3); // the default gray ramp
+    }
+    Bytes lines(2 * c.width);
+    for (size_t i = 0; i < lines.size(); ++i) lines[i] = uint8_t(i % c.width);
+    ASSERT_EQ(IFFPutLine(w.handle, 2, lines.data()), IFF_OK);
+    ASSERT_EQ(IFFClose(w.handle), IFF_OK);
+
+    const Bytes &file = w.stream.data;
+    ASSERT_EQ(file.size(), c.marker_at + 769);
+    EXPECT_EQ(file[c.marker_at], 12);
+    EXPECT_EQ(Bytes(file.end() - 768, file.end()), palette);
+
+    test::MemoryStream in(file);
+    IFFImageInfo info{};
+    const int32_t handle = IFFOpen(in.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
+    ASSERT_GT(handle, 0);
+    ASSERT_EQ(IFFControl(handle, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, nullptr), IFF_OK);
+    Bytes back(lines.size()), back_palette(768);
+    EXPECT_EQ(IFFGetLine(handle, 2, back.data()), IFF_OK);
+    EXPECT_EQ(back, lines);
+    EXPECT_EQ(IFFControl(handle, IFF_REQ_PALETTE, 0, 0, back_palette.data()), IFF_OK);
+    EXPECT_EQ(back_palette, palette);
+    EXPECT_EQ(IFFClose(handle), IFF_OK);
+}
+
+// 72 literals a line: two lines end the data at 128 + 2 * 72 = 272, and the
+// aligned block at 1056, a multiple of 32; 78 literals end the data at 284,
+// three bytes short of where the aligned block starts.
+INSTANTIATE_TEST_SUITE_P(
+    Placements, PalettePlacement,
+    ::testing::Values(Placement{"Default", {}, 2, 72, 287}, Placement{"Aligned", {IFF_PALETTE_ALIGNED}, 2, 72, 287},
+                      Placement{"AfterData", {IFF_PALETTE_AFTER_DATA}, 2, 72, 272},
+                      Placement{"AfterDataGrayRamp", {IFF_PALETTE_AFTER_DATA}, 1, 72, 272},
+                      Placement{"AfterDataShortGap", {IFF_PALETTE_AFTER_DATA}, 2, 78, 284},
+                      Placement{"AlignedAgain", {IFF_PALETTE_AFTER_DATA, IFF_PALETTE_ALIGNED}, 2, 72, 287}),
+    [](const ::testing::TestParamInfo<Placement> &p) { return std::string(p.param.name); });
+
+TEST(PalettePlacement, IsRefusedWhereNoBlockCanBeMoved) {
+    Written reading_source(description(8, 1, 2, 8));
+    ASSERT_GT(reading_source.handle, 0);
+    ASSERT_EQ(reading_source.set_palette(Bytes(768, 7)), IFF_OK);
+    ASSERT_EQ(IFFPutLine(reading_source.handle, 1, Bytes(8, 1).data()), IFF_OK);
+    ASSERT_EQ(IFFClose(reading_source.handle), IFF_OK);
+    test::MemoryStream read_stream(reading_source.stream.data), lines_stream(reading_source.stream.data);
+    IFFImageInfo read_info{}, lines_info{};
+    const int32_t reading = IFFOpen(read_stream.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &read_info);
+    const int32_t lines_only = IFFOpen(lines_stream.source(), IFF_MODE_READ_LINES | IFF_MODE_STREAMS, &lines_info);
+    ASSERT_GT(reading, 0);
+    ASSERT_GT(lines_only, 0);
+
+    // A close that failed after placing the block: a retry writes it there.
+    Written placed(description(72, 1, 1, 8));
+    ASSERT_GT(placed.handle, 0);
+    ASSERT_EQ(IFFPutLine(placed.handle, 1, Bytes(72, 3).data()), IFF_OK);
+    placed.stream.write_budget = 0;
+    ASSERT_EQ(IFFClose(placed.handle), IFF_ERR_WRITE);
+    Written writing(description(8, 1, 2, 8));
+    ASSERT_GT(writing.handle, 0);
+
+    struct Case {
+        const char *name;
+        int32_t handle;
+        uint32_t flags;
+        int32_t status;
+    } cases[] = {
+        {"read handle", reading, IFF_PALETTE_AFTER_DATA, IFF_ERR_REQUEST},
+        {"lines-only read handle", lines_only, IFF_PALETTE_AFTER_DATA, IFF_ERR_REQUEST},
+        {"flags 2", writing.handle, 2, IFF_ERR_REQUEST},
+        {"flags 0xFFFF", writing.handle, 0xFFFF, IFF_ERR_REQUEST},
+        {"block already placed", placed.handle, IFF_PALETTE_AFTER_DATA, IFF_ERR_REQUEST},
+        {"closed handle", reading_source.handle, IFF_PALETTE_AFTER_DATA, IFF_ERR_HANDLE},
+        {"write handle", writing.handle, IFF_PALETTE_AFTER_DATA, IFF_OK},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(IFFControl(c.handle, IFF_REQ_PALETTE_PLACEMENT, c.flags, 0, nullptr), c.status) << c.name;
+
+    placed.stream.write_budget = -1;
+    ASSERT_EQ(IFFClose(placed.handle), IFF_OK);
+    EXPECT_EQ(placed.stream.data.size(), 928u) << "the block stays where it was placed, on a 32-byte end";
+    EXPECT_EQ(IFFClose(reading), IFF_OK);
+    EXPECT_EQ(IFFClose(lines_only), IFF_OK);
+    EXPECT_EQ(IFFControl(writing.handle, IFF_REQ_ABANDON, 0, 0, nullptr), IFF_OK);
+    EXPECT_EQ(IFFClose(writing.handle), IFF_OK);
+}
+
 // A close whose palette step keeps failing can be ended: IFF_REQ_ABANDON makes
 // the next close write nothing more and release the stream and the handle.
 TEST(CloseAbandoned, EndsAHandleWhosePaletteStepKeepsFailing) {

@@ -54,6 +54,15 @@ int32_t select_page_request(IFFHandle &h, uint32_t flags, int32_t value) {
     return select_page(h, value);
 }
 
+// Only a write handle stores a palette block, and only until a close has
+// placed it: moving it then would leave the part written at the old place.
+int32_t palette_placement_request(IFFHandle &h, uint32_t flags) {
+    if (h.mode != IFF_MODE_WRITE || h.tail_block_start >= 0) return IFF_ERR_REQUEST;
+    if (flags != IFF_PALETTE_ALIGNED && flags != IFF_PALETTE_AFTER_DATA) return IFF_ERR_REQUEST;
+    h.tail_block_after_data = flags == IFF_PALETTE_AFTER_DATA;
+    return IFF_OK;
+}
+
 // Bytes of one host line: what IFFGetLine delivers on reading, what
 // IFFPutLine takes on writing.
 int64_t line_bytes(const IFFHandle &h) {
@@ -104,6 +113,7 @@ int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, v
         return IFF_OK;
     }
     case IFF_REQ_ABANDON: h.abandoned = true; return IFF_OK;
+    case IFF_REQ_PALETTE_PLACEMENT: return palette_placement_request(h, flags);
     default: return IFF_ERR_UNSUPPORTED;
     }
 }

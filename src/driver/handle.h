@@ -59,10 +59,11 @@ struct IFFHandle {
     uint8_t version = 0;
     uint8_t planes = 0;
 
-    uint8_t *palette = nullptr;    // RGB triples
-    int32_t palette_entries = 0;   // entries the palette holds
-    int32_t palette_status = 0;    // why the current page has no palette (0: it has one)
-    int32_t tail_block_start = -1; // where a written file's 256-colour block goes, once placed
+    uint8_t *palette = nullptr;         // RGB triples
+    int32_t palette_entries = 0;        // entries the palette holds
+    int32_t palette_status = 0;         // why the current page has no palette (0: it has one)
+    int32_t tail_block_start = -1;      // where a written file's 256-colour block goes, once placed
+    bool tail_block_after_data = false; // place it right behind the data, not on a 32-byte end
 
     uint16_t page_count = 0;
     uint32_t page_offset = 0;

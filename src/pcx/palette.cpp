@@ -188,13 +188,15 @@ int32_t palette_at_close(IFFHandle &h) {
         for (int32_t k = 0; k < n && k * step < h.palette_entries; ++k)
             std::memcpy(map + 3 * k, h.palette + 3 * k * step, 3);
     } else if (depth == 8) {
-        // The block ends the file on a multiple of 32 bytes. Once placed, a
-        // retry after a failed write puts it in the same place, over the
-        // part written before, rather than behind it.
+        // By default the block ends the file on a multiple of 32 bytes, as
+        // hosts of this library rely on; asked to, it follows the data
+        // directly. Once placed, a retry after a failed write puts it in the
+        // same place, over the part written before, rather than behind it.
         if (h.tail_block_start < 0) {
             const int32_t old_end = stream_seek(h, 0, kFromEnd);
             if (old_end < 0) return IFF_ERR_SEEK;
-            const int64_t start = ((int64_t(old_end) + 800) & ~int64_t(31)) - kTailBlockBytes;
+            const int64_t start = h.tail_block_after_data ? int64_t(old_end)
+                                                          : ((int64_t(old_end) + 800) & ~int64_t(31)) - kTailBlockBytes;
             if (start > INT32_MAX) return IFF_ERR_SEEK;
             h.tail_block_start = int32_t(start);
         }

@@ -18,8 +18,10 @@ int32_t IFF_CALLBACK file_open(const void *source, int32_t flags, int32_t /*perm
     HANDLE file = CreateFileA(static_cast<const char *>(source), access, FILE_SHARE_READ, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    // A 32-bit process's file handles are 32-bit values, the _l* calls'
-    // HFILE; the handle itself is the stream value.
+    // A file handle is the _l* calls' HFILE, a 32-bit value: all of it in a
+    // 32-bit process, its significant part in a 64-bit one (Windows keeps
+    // handles in 32 bits so that processes of both widths can share them).
+    // The handle itself is the stream value.
     return int32_t(reinterpret_cast<INT_PTR>(file));
 }
 

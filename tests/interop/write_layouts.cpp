@@ -22,7 +22,8 @@ struct Layout {
     const char *name;
     int32_t bits;
     uint32_t color_class;
-    int32_t depth; // 24 for RGB
+    int32_t depth;           // 24 for RGB
+    bool after_data = false; // the 256-colour block right behind the data
 };
 
 uint32_t rgb_key(const uint8_t *p) {
@@ -59,7 +60,9 @@ std::vector<Layout> layouts_for(const Colours &c) {
     if (n <= 8) out.push_back({"planes3", 3, 2, 3});
     if (n <= 16) out.push_back({"planes4", 4, 2, 4});
     if (n <= 256) out.push_back({"palette8", 8, 2, 8});
+    if (n <= 256) out.push_back({"palette8_after", 8, 2, 8, true});
     if (c.gray) out.push_back({"gray8", 8, 1, 8});
+    if (c.gray) out.push_back({"gray8_after", 8, 1, 8, true});
     out.push_back({"rgb24", 8, 3, 24});
     return out;
 }
@@ -94,6 +97,8 @@ bool write_layout(const test::Image &image, const Colours &c, const Layout &l, c
         return false;
     }
     int32_t status = IFFControl(handle, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_INDEX, 0, nullptr);
+    if (status == 0 && l.after_data)
+        status = IFFControl(handle, IFF_REQ_PALETTE_PLACEMENT, IFF_PALETTE_AFTER_DATA, 0, nullptr);
     if (status == 0 && l.color_class == 2) {
         Bytes palette(3u << l.depth, 0);
         for (size_t k = 0; k < c.list.size(); ++k) {
