@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows DLL and its test suite, and runs them under Wine: the
 # GoogleTest suite, the C hosts (one linked with the import library, one that
-# loads the DLL and takes the entry points by ordinal) and the export and
-# import checks. The ordinal host's output is compared byte for byte with the
-# same host built on Linux (build/release, configured here when missing).
+# loads the DLL and takes the entry points by ordinal), the export and import
+# checks and the read and write fuzz targets on their kept inputs. The
+# ordinal host's output is compared byte for byte with the same host built on
+# Linux (build/release, configured here when missing).
 # Wine runs in a prefix inside build/, with no display and no prompts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
