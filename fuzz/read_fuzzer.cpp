@@ -6,7 +6,9 @@
 // loops: the two transcripts of statuses and delivered bytes must agree, so
 // no byte the host sees comes from memory the library never wrote, and every
 // loop decodes alike. A line read after a seek must equal the same line read
-// in order.
+// in order. Until a read or seek fails by the options, every page's lines
+// must fail where the reference decoder's fail, and be its lines in the
+// layouts it converts.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include "iffpcx.h"
 #include "pcx/rle_windows.h"
 #include "platform/heap.h"
+#include "reference_decoder.h"
 
 namespace {
 
@@ -82,11 +85,35 @@ size_t line_stride_of(int32_t h) {
     return stride;
 }
 
+// The reference decoder's view of a page, held against what the library
+// delivers while no failure has been injected.
+struct Reference {
+    reference::Page page;
+    bool known = false;
+    const Options &o;
+    const fuzz::FuzzStream &stream;
+    std::vector<uint8_t> expected;
+
+    bool applies() const { return known && !stream.failure_injected; }
+    // The status reading lines first..first + count - 1 must give.
+    int32_t status_of(int32_t first, uint32_t count) const {
+        const int32_t f = page.failing_line;
+        return f >= first && int64_t(f) < int64_t(first) + count ? IFF_ERR_LINE : IFF_OK;
+    }
+    // A delivered line, where the reference converts the layout.
+    void check_line(int32_t y, const uint8_t *got, size_t stride) {
+        if (!applies() || !reference::host_line(page, y, o.layout, expected)) return;
+        FUZZ_CHECK(expected.size() <= stride);
+        FUZZ_CHECK(std::equal(expected.begin(), expected.end(), got));
+    }
+};
+
 // Reads the current page's lines in calls of lines_per_call, seeks to two
 // lines picked by the options and compares what they give with the lines read
-// in order. Each call gets exactly count strides of room, so a line that runs
-// past its stride shows under AddressSanitizer.
-void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuzz::FuzzStream &stream,
+// in order and with the reference decoder. Each call gets exactly count
+// strides of room, so a line that runs past its stride shows under
+// AddressSanitizer.
+void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuzz::FuzzStream &stream, int page,
                 Transcript &out) {
     uint16_t line_size = 0;
     out.push_back(IFFControl(h, IFF_REQ_LINE_SIZE, 0, 0, &line_size));
@@ -97,6 +124,9 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
     FUZZ_CHECK(line_size <= stride);
     // At most kMaxLines lines and about a million pixels of a page.
     const int32_t lines = std::min({info.height, kMaxLines, std::max(1, (1 << 20) / info.width)});
+    Reference ref{reference::Page{}, false, o, stream, {}};
+    ref.known = reference::decode_page(stream.bytes, page, lines, ref.page);
+    if (ref.applies()) FUZZ_CHECK(ref.page.width == info.width && ref.page.height == info.height);
     std::vector<uint8_t> in_order(size_t(line_size) * size_t(lines));
     std::vector<bool> line_ok(size_t(lines), false);
     for (int32_t y = 0; y < lines; y += int32_t(o.lines_per_call)) {
@@ -104,6 +134,12 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
         std::vector<uint8_t> batch(count * stride);
         const int32_t status = IFFGetLine(h, count, batch.data());
         out.push_back(status);
+        if (ref.applies()) {
+            FUZZ_CHECK(status == ref.status_of(y, count));
+            // Lines in front of a failing one are delivered.
+            for (uint32_t k = 0; k < count && (status == IFF_OK || int32_t(y + k) < ref.page.failing_line); ++k)
+                ref.check_line(y + int32_t(k), batch.data() + k * stride, stride);
+        }
         if (status != IFF_OK) break;
         record_bytes(out, batch.data(), batch.size());
         for (uint32_t k = 0; k < count; ++k) {
@@ -117,12 +153,16 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
         const int32_t target = pick == 255 ? -1 : int32_t(pick) % (lines + 1);
         const int32_t status = IFFSeek(h, target);
         out.push_back(status);
+        // Seeking decodes every line in front of the target.
+        if (o.mode == IFF_MODE_READ && target >= 0 && ref.applies()) FUZZ_CHECK(status == ref.status_of(0, target));
         if (status != IFF_OK || target < 0 || target >= lines) continue;
         std::vector<uint8_t> line(stride);
         const int32_t got = IFFGetLine(h, 1, line.data());
         out.push_back(got);
+        if (ref.applies()) FUZZ_CHECK(got == ref.status_of(target, 1));
         if (got != IFF_OK) continue;
         record_bytes(out, line.data(), line.size());
+        ref.check_line(target, line.data(), stride);
         if (!stream.failure_injected && line_ok[size_t(target)])
             FUZZ_CHECK(std::equal(line.begin(), line.begin() + line_size,
                                   in_order.begin() + std::ptrdiff_t(size_t(target) * line_size)));
@@ -180,7 +220,7 @@ Transcript run(const uint8_t *file, size_t size, const Options &o) {
         int32_t sticky = 0;
         out.push_back(IFFControl(h, IFF_REQ_STATUS, 0, 0, &sticky));
         out.push_back(sticky);
-        read_lines(h, info, o, stream, out);
+        read_lines(h, info, o, stream, page, out);
     }
     out.push_back(IFFClose(h));
     FUZZ_CHECK(!stream.is_open);

@@ -3,8 +3,12 @@
 // seek call); a palette and the lines' bytes follow, repeated as needed. The
 // file goes through a stream in memory. Whenever IFFClose succeeds, the file
 // is opened again and must hold the lines, the resolution and the palette
-// that were written; a failed write is reported by IFFPutLine and the sticky
-// status, and a close that failed ends the handle once retried or abandoned.
+// that were written; its bytes, read here without the library, must be the
+// layout's header, exactly one coded line per image line, each coded as the
+// encoder's rules say, and for 8-bit images the palette block ending the file
+// on a multiple of 32 bytes. A failed write is reported by IFFPutLine and the
+// sticky status, and a close that failed ends the handle once retried or
+// abandoned.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -68,6 +72,83 @@ uint8_t expected_sample(uint8_t written, int16_t sample_layout, int32_t bits) {
     if (bits >= 8) return written;
     if (sample_layout == 1) return uint8_t(written & ((1 << bits) - 1));
     return uint8_t(written & (0xFF00 >> bits));
+}
+
+// A line coded as the encoder's rules say: runs of 2 to 63 equal bytes from
+// the left, none past the line's end; a single byte of 0xC0 or above behind
+// 0xC1, any other single byte as it is.
+std::vector<uint8_t> coded_line(const uint8_t *line, size_t size) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < size;) {
+        size_t run = 1;
+        while (run < 63 && i + run < size && line[i + run] == line[i]) ++run;
+        if (run > 1)
+            out.push_back(uint8_t(0xC0 | run));
+        else if (line[i] >= 0xC0)
+            out.push_back(0xC1);
+        out.push_back(line[i]);
+        i += run;
+    }
+    return out;
+}
+
+uint32_t le16(const std::vector<uint8_t> &file, size_t at) {
+    return uint32_t(file[at]) | uint32_t(file[at + 1]) << 8;
+}
+
+// The file's bytes, read without the library.
+void check_file_bytes(const Plan &plan, const std::vector<uint8_t> &file, const std::vector<uint8_t> &palette) {
+    const int32_t width = plan.info.width, bits = plan.layout.bits;
+    const bool rgb = is_rgb(plan.layout);
+    const int32_t planes = rgb ? 3 : bits == 3 || bits == 4 ? bits : 1;
+    const int32_t plane_bits = rgb || bits == 8 ? 8 : bits == 2 ? 2 : 1;
+    const size_t bytes_per_line = size_t((width * plane_bits + 7) / 8 + 1) & ~size_t(1);
+    FUZZ_CHECK(file.size() >= 128);
+    FUZZ_CHECK(file[0] == 10 && file[1] == (bits <= 2 ? 2 : 5) && file[2] == 1 && file[3] == plane_bits);
+    FUZZ_CHECK(le16(file, 4) == 0 && le16(file, 6) == 0);
+    FUZZ_CHECK(int32_t(le16(file, 8)) == width - 1 && int32_t(le16(file, 10)) == plan.info.height - 1);
+    FUZZ_CHECK(file[65] == planes && le16(file, 66) == bytes_per_line);
+    FUZZ_CHECK(le16(file, 68) == (plan.layout.color_class == 1 ? 2u : 1u));
+
+    const size_t scan = bytes_per_line * size_t(planes);
+    std::vector<uint8_t> line(scan);
+    size_t at = 128;
+    for (int32_t y = 0; y < plan.info.height; ++y) {
+        const size_t start = at;
+        for (size_t i = 0; i < scan;) {
+            FUZZ_CHECK(at < file.size());
+            const uint8_t b = file[at++];
+            size_t run = 1;
+            uint8_t value = b;
+            if (b >= 0xC0) {
+                FUZZ_CHECK(at < file.size());
+                run = b & 0x3F;
+                value = file[at++];
+                FUZZ_CHECK(i + run <= scan); // no run goes on into the next line
+            }
+            std::fill_n(line.begin() + std::ptrdiff_t(i), run, value);
+            i += run;
+        }
+        const std::vector<uint8_t> expected = coded_line(line.data(), scan);
+        FUZZ_CHECK(std::equal(expected.begin(), expected.end(), file.begin() + std::ptrdiff_t(start),
+                              file.begin() + std::ptrdiff_t(at)) &&
+                   expected.size() == at - start);
+    }
+    if (bits != 8 || rgb) {
+        FUZZ_CHECK(at == file.size());
+        return;
+    }
+    // The block ends the file on a multiple of 32 bytes, 0 to 31 zero bytes
+    // behind the lines; it holds the host's palette, or the gray ramp.
+    FUZZ_CHECK(file.size() % 32 == 0 && file.size() >= at + 769 && file.size() - 769 - at < 32);
+    const size_t block = file.size() - 769;
+    FUZZ_CHECK(std::all_of(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(block),
+                           [](uint8_t b) { return b == 0; }));
+    FUZZ_CHECK(file[block] == 12);
+    for (size_t i = 0; i < 768; ++i) {
+        const uint8_t expected = palette.empty() ? uint8_t(i / 3) : palette[i];
+        FUZZ_CHECK(file[block + 1 + i] == expected);
+    }
 }
 
 void check_read_back(const Plan &plan, const std::vector<uint8_t> &file, const std::vector<uint8_t> &lines,
@@ -198,7 +279,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(!handle_is_live(h));
     }
     FUZZ_CHECK(!stream.is_open);
-    if (closed == IFF_OK && lines_written && !abandoned)
+    if (closed == IFF_OK && lines_written && !abandoned) {
         check_read_back(plan, stream.bytes, lines, stride, line_size, palette);
+        check_file_bytes(plan, stream.bytes, palette);
+    }
     return 0;
 }

@@ -25,7 +25,9 @@ fi
 dir=build/fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DIFFPCX_FUZZ=ON -DIFFPCX_TESTS=OFF -DIFFPCX_BENCHMARKS=OFF >/dev/null
-cmake --build "$dir" -j 2 --target "${targets[@]/%/_fuzzer}"
+# The whole configuration, not only the targets: the shared library, pcxtool
+# and the examples must link against the instrumented code too.
+cmake --build "$dir" -j 2
 
 dictionary() { # target
   case "$1" in

@@ -2,9 +2,10 @@
 # Builds both Windows DLLs (32-bit x86 and x86-64) with their test suites and
 # runs them under Wine: the GoogleTest suite, the C hosts (one linked with the
 # import library, one that loads the DLL and takes the entry points by
-# ordinal), the examples, and the export, import and install checks. The
-# ordinal host's and the examples' output is compared byte for byte with the
-# same programs built on Linux (build/release, configured here when missing).
+# ordinal), the examples, the export, import and install checks and the read
+# and write fuzz targets on their kept inputs. The ordinal host's and the
+# examples' output is compared byte for byte with the same programs built on
+# Linux (build/release, configured here when missing).
 # Wine runs in a prefix inside each build, with no display and no prompts.
 # A machine that cannot execute 32-bit x86 programs (some virtual machines
 # cannot) runs only the 32-bit checks that need no Wine, and says so.

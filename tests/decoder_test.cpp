@@ -25,8 +25,8 @@ struct Page {
 
     Page(int32_t scan_bytes, const Bytes &coded, int32_t max_read = INT32_MAX, int height = 8)
         : stream(file(scan_bytes, coded, height)) {
+        stream.max_read = max_read;
         handle = IFFOpen(stream.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
-        stream.max_read = max_read; // the header needs whole reads; the image data does not
         if (handle > 0) IFFControl(handle, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_PACKED, 0, nullptr);
     }
     ~Page() {

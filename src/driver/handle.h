@@ -27,6 +27,11 @@ struct IFFHandle {
     uint8_t *read_cursor = nullptr;
     uint32_t read_available = 0;
     int32_t read_capacity = 0;
+    int64_t read_position = 0; // stream offset behind the buffer's last byte
+    // Where the page's image data end (a stream offset): while the decoder is
+    // inside the page's lines, refills stop there, so a page cut short fails
+    // instead of decoding what follows it.
+    int64_t data_end = INT64_MAX;
 
     IFFStreamOps stream_ops{};
     IFFImageInfo *description = nullptr;
@@ -62,7 +67,7 @@ struct IFFHandle {
     uint8_t *palette = nullptr;         // RGB triples
     int32_t palette_entries = 0;        // entries the palette holds
     int32_t palette_status = 0;         // why the current page has no palette (0: it has one)
-    int32_t tail_block_start = -1;      // where a written file's 256-colour block goes, once placed
+    int32_t tail_block_start = -1;      // the 256-colour block: where a page's was found, or a written file's goes
     bool tail_block_after_data = false; // place it right behind the data, not on a 32-byte end
 
     uint16_t page_count = 0;

@@ -25,6 +25,14 @@ int32_t check_header(const uint8_t *header) {
     return IFF_OK;
 }
 
+int64_t page_data_end(const IFFHandle &h) {
+    if (h.tail_block_start >= 0) return h.tail_block_start;
+    // A next page that does not lie behind this one's start says nothing of
+    // where this one ends: the stream's end bounds it.
+    if (int64_t(h.page_end) <= int64_t(h.page_offset)) return INT64_MAX;
+    return h.page_end;
+}
+
 void release_line_buffers(IFFHandle &h) {
     heap_free(h.line_buffer);
     h.line_buffer = nullptr;
@@ -56,7 +64,9 @@ int32_t parse_page(IFFHandle &h) {
     h.current_line = 0;
 
     // A page without a palette of its own still opens; the export reports why.
+    h.tail_block_start = -1;
     h.palette_status = palette_at_page_open(h);
+    h.data_end = page_data_end(h);
 
     release_line_buffers(h);
     read_buffer_release(h);
@@ -74,6 +84,7 @@ int32_t parse_page(IFFHandle &h) {
         release_line_buffers(h);
         return IFF_ERR_MEMORY;
     }
+    read_buffer_restart(h);
     return IFF_OK;
 }
 

@@ -29,6 +29,11 @@ constexpr int32_t kMaxWindow = 65536; // pixels a side a header's window can des
 // header or one that no buffer size can make safe.
 int32_t check_header(const uint8_t *header);
 
+// Where the current page's image data end: at the 256-colour block its
+// palette came from, else where the page ends (the next page's offset or the
+// stream's end).
+int64_t page_data_end(const IFFHandle &h);
+
 // Reads the header at the stream's position into the handle, builds the
 // page's palette and its buffers. The stream is left at the first image byte.
 int32_t parse_page(IFFHandle &h);

@@ -1,6 +1,7 @@
 #include "pcx/line_reader.h"
 
 #include "pcx/header.h"
+#include "pcx/read_buffer.h"
 #include "pcx/rle_decoder.h"
 #include "pcx/stored_lines.h"
 #include "pcx/stream_io.h"
@@ -23,8 +24,7 @@ int32_t rewind_page(IFFHandle &h) {
         h.error = IFF_ERR_SEEK;
         return IFF_ERR_SEEK;
     }
-    h.read_cursor = h.read_buffer;
-    h.read_available = 0;
+    read_buffer_restart(h);
     h.current_line = 0;
     return IFF_OK;
 }

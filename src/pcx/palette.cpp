@@ -69,6 +69,7 @@ int32_t read_tail_block(IFFHandle &h) {
         else if (marker == kTailMarker)
             result = stream_read_exact(h, h.palette, 3 * kFullEntries) ? 0 : IFF_ERR_READ;
     }
+    if (result == 0) h.tail_block_start = int32_t(start); // the page's image data end there
     stream_seek(h, saved, kFromStart);
     return result;
 }

@@ -16,8 +16,13 @@ int32_t read_buffer_create(IFFHandle &h, int32_t capacity);
 // Frees the buffer; 1 when there was one, 0 otherwise.
 int32_t read_buffer_release(IFFHandle &h);
 
+// Empties the buffer for decoding from the page's first image byte, where the
+// stream stands.
+void read_buffer_restart(IFFHandle &h);
+
 // Reads the next block into the data area and returns its first byte (the
-// cursor then stands behind it), or -1 when the stream yields no byte.
+// cursor then stands behind it), or -1 when the stream yields no byte. Inside
+// the page's lines no block reaches past the page's data end.
 int32_t read_buffer_refill(IFFHandle &h);
 
 } // namespace iff

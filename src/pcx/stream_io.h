@@ -25,9 +25,18 @@ inline int32_t stream_seek(IFFHandle &h, int32_t offset, int32_t origin) {
     return h.stream_ops.seek(h.stream, offset, origin);
 }
 
-// Reads exactly count bytes; false when the stream gives fewer.
+// Reads exactly count bytes, in as many calls as the stream takes to give
+// them (a pipe or a socket gives a part at a time); false when it ends or
+// fails first.
 inline bool stream_read_exact(IFFHandle &h, void *buffer, int32_t count) {
-    return stream_read(h, buffer, count) == count;
+    auto *out = static_cast<uint8_t *>(buffer);
+    while (count > 0) {
+        const int32_t n = stream_read(h, out, count);
+        if (n <= 0 || n > count) return false;
+        out += n;
+        count -= n;
+    }
+    return true;
 }
 
 inline uint32_t load_le16(const uint8_t *p) {
