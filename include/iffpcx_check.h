@@ -78,11 +78,7 @@ typedef enum iffpcx_severity {
     IFFPCX_SEVERITY_FATAL = 2
 } iffpcx_severity;
 
-typedef enum iffpcx_verdict {
-    IFFPCX_VALID = 0,
-    IFFPCX_NOT_VALID = 1,
-    IFFPCX_NOT_WELL_FORMED = 2
-} iffpcx_verdict;
+typedef enum iffpcx_verdict { IFFPCX_VALID = 0, IFFPCX_NOT_VALID = 1, IFFPCX_NOT_WELL_FORMED = 2 } iffpcx_verdict;
 
 typedef struct iffpcx_finding {
     const char *id;      /* stable: "PCX-BPL-ODD" */
@@ -94,8 +90,8 @@ typedef struct iffpcx_finding {
 
 typedef struct iffpcx_page_summary {
     uint32_t index;
-    uint64_t offset, size;  /* where the page lies; size reaches the next page or the file's end */
-    uint64_t data_end;      /* where its image data end (0 when they do not) */
+    uint64_t offset, size; /* where the page lies; size reaches the next page or the file's end */
+    uint64_t data_end;     /* where its image data end (0 when they do not) */
     int32_t version;
     int32_t width, height;
     int32_t planes, bits_per_plane;

@@ -50,8 +50,8 @@ constexpr uint32_t kPaletteBlockSize = 769; // the marker and 256 RGB triples
 constexpr uint32_t kHeaderColours = 16;
 
 // ---- DCX ------------------------------------------------------------------
-constexpr uint32_t kDcxSignature = 987654321; // bytes B1 68 DE 3A
-constexpr uint32_t kDcxEntrySize = 4;         // 32-bit page offsets after the signature, then 0
+constexpr uint32_t kDcxSignature = 987654321;  // bytes B1 68 DE 3A
+constexpr uint32_t kDcxEntrySize = 4;          // 32-bit page offsets after the signature, then 0
 constexpr uint32_t kDcxReaderPageLimit = 1023; // most entries readers expect before the zero
 constexpr uint32_t kDcxMostPages = 65535;      // most a 16-bit page count holds
 

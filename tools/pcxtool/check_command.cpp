@@ -116,7 +116,8 @@ int run_check(const Args &args) {
             // One unreadable file does not hide the others.
             std::fprintf(stderr, "pcxtool: check: %s\n", error.what());
             status = kExitBadInput;
-            if (json) out += separator + "{\"file\": " + json_text(path) + ", \"error\": " + json_text(error.what()) + "}";
+            if (json)
+                out += separator + "{\"file\": " + json_text(path) + ", \"error\": " + json_text(error.what()) + "}";
         }
     }
     if (json) std::printf("%s\n]\n", out.c_str());

@@ -2,10 +2,10 @@
 #include <new>
 #include <string>
 
+#include "check_limits.h"
 #include "core/pcx_format.h"
 #include "file_bytes.h"
 #include "iffpcx_check.h"
-#include "check_limits.h"
 #include "report.h"
 
 using namespace iffpcx_check;
@@ -38,7 +38,8 @@ iffpcx_status iffpcx_check_memory(const void *data, size_t size, const char *nam
     const std::string file = name != nullptr ? name : "memory";
     const CheckLimits limits = limits_of(options);
     if (size > limits.max_file_bytes)
-        return fail(error, IFFPCX_ERR_LIMIT, file + ": larger than " + std::to_string(limits.max_file_bytes) + " bytes");
+        return fail(error, IFFPCX_ERR_LIMIT,
+                    file + ": larger than " + std::to_string(limits.max_file_bytes) + " bytes");
     try {
         FileScan scan = scan_file({static_cast<const uint8_t *>(data), size}, limits.max_pages);
         if (scan.over_limit)

@@ -6,8 +6,7 @@
 
 namespace iffpcx_check {
 
-iffpcx_status read_whole_file(const char *path, uint64_t max_bytes, std::vector<uint8_t> &bytes,
-                              std::string &reason) {
+iffpcx_status read_whole_file(const char *path, uint64_t max_bytes, std::vector<uint8_t> &bytes, std::string &reason) {
     std::FILE *file = std::fopen(path, "rb");
     if (file == nullptr) {
         reason = std::string("cannot open: ") + std::strerror(errno);

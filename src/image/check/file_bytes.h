@@ -10,8 +10,7 @@
 namespace iffpcx_check {
 
 // Reads a file of at most max_bytes; the status says why not.
-iffpcx_status read_whole_file(const char *path, uint64_t max_bytes, std::vector<uint8_t> &bytes,
-                              std::string &reason);
+iffpcx_status read_whole_file(const char *path, uint64_t max_bytes, std::vector<uint8_t> &bytes, std::string &reason);
 
 // Writes bytes beside path and renames them into place, so the file appears
 // only complete; nothing is left behind on failure.

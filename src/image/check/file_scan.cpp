@@ -85,9 +85,9 @@ void scan_dcx(Bytes file, uint32_t max_pages, FileScan &scan) {
         PageFacts page;
         page.index = uint32_t(i);
         page.offset = offsets[i];
-        const auto next = std::upper_bound(starts.begin(), starts.end(), offsets[i]);
-        page.end = next == starts.end() ? file.size : *next;
         const bool placed = offsets[i] >= directory_end && offsets[i] + fmt::kHeaderSize <= file.size;
+        const auto next = std::upper_bound(starts.begin(), starts.end(), offsets[i]);
+        page.end = !placed ? page.offset : next == starts.end() ? file.size : *next;
         if (placed) scan_page(file, page, scan.findings);
         scan.pages.push_back(page);
     }

@@ -1,8 +1,8 @@
 #include "library_page.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <mutex>
 
 namespace iffpcx_check {
 
@@ -19,12 +19,25 @@ namespace {
 constexpr int32_t kSlots = 64;
 Bytes *g_slots[kSlots] = {};
 uint64_t g_positions[kSlots] = {};
-std::mutex g_slots_lock;
+
+// A spin lock: every hold is a few instructions or one copy, and it needs
+// nothing of the platform's thread library.
+std::atomic_flag g_slots_busy = ATOMIC_FLAG_INIT;
+class SlotsLock {
+  public:
+    SlotsLock() {
+        while (g_slots_busy.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~SlotsLock() { g_slots_busy.clear(std::memory_order_release); }
+    SlotsLock(const SlotsLock &) = delete;
+    SlotsLock &operator=(const SlotsLock &) = delete;
+};
 
 // Both verification pages of a repair are open at once, each on its own slot.
 int32_t IFF_CALLBACK open_bytes(const void *source, int32_t, int32_t) {
     auto *record = const_cast<ByteSource *>(static_cast<const ByteSource *>(source));
-    std::lock_guard<std::mutex> guard(g_slots_lock);
+    const SlotsLock guard;
     for (int32_t id = 0; id < kSlots; ++id) {
         if (g_slots[id] == nullptr) {
             g_slots[id] = &record->bytes;
@@ -36,13 +49,13 @@ int32_t IFF_CALLBACK open_bytes(const void *source, int32_t, int32_t) {
 }
 
 int32_t IFF_CALLBACK close_bytes(int32_t id) {
-    std::lock_guard<std::mutex> guard(g_slots_lock);
+    const SlotsLock guard;
     if (id < 0 || id >= kSlots || g_slots[id] == nullptr) return -1;
     g_slots[id] = nullptr;
     return 0;
 }
 int32_t IFF_CALLBACK read_bytes(int32_t id, void *buffer, int32_t count) {
-    std::lock_guard<std::mutex> guard(g_slots_lock);
+    const SlotsLock guard;
     if (id < 0 || id >= kSlots || g_slots[id] == nullptr || count < 0) return -1;
     const Bytes &bytes = *g_slots[id];
     uint64_t &position = g_positions[id];
@@ -55,7 +68,7 @@ int32_t IFF_CALLBACK write_nothing(int32_t, const void *, int32_t) {
     return -1;
 }
 int32_t IFF_CALLBACK seek_bytes(int32_t id, int32_t offset, int32_t origin) {
-    std::lock_guard<std::mutex> guard(g_slots_lock);
+    const SlotsLock guard;
     if (id < 0 || id >= kSlots || g_slots[id] == nullptr) return -1;
     const uint64_t size = g_slots[id]->size;
     const int64_t base = origin == 0 ? 0 : origin == 1 ? int64_t(g_positions[id]) : int64_t(size);
@@ -67,7 +80,8 @@ int32_t IFF_CALLBACK seek_bytes(int32_t id, int32_t offset, int32_t origin) {
 
 } // namespace
 
-LibraryPage::LibraryPage(Bytes page) : source_(new ByteSource{{open_bytes, close_bytes, read_bytes, write_nothing, seek_bytes}, page}) {
+LibraryPage::LibraryPage(Bytes page)
+    : source_(new ByteSource{{open_bytes, close_bytes, read_bytes, write_nothing, seek_bytes}, page}) {
     const int32_t handle = IFFOpen(source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
     if (handle > 0) {
         handle_ = handle;

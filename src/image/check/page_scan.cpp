@@ -100,8 +100,9 @@ void PageScan::check_fields() {
     if (page.version == fmt::kVersionNoPalette)
         add(Rule::VersionZero, at(fmt::kVersionAt), "version 0: several readers, this library's among them, refuse it");
     if (page.encoding == fmt::kEncodingStored)
-        add(Rule::Stored, at(fmt::kEncodingAt), "encoding 0: lines stored as they are; readers that ignore the "
-                                                "byte decode them as runs");
+        add(Rule::Stored, at(fmt::kEncodingAt),
+            "encoding 0: lines stored as they are; readers that ignore the "
+            "byte decode them as runs");
     else if (page.encoding != fmt::kEncodingRuns)
         add(Rule::Encoding, at(fmt::kEncodingAt), "encoding " + std::to_string(page.encoding) + ", not 1");
     if ((page.bytes_per_line & 1) != 0)
@@ -160,7 +161,9 @@ bool PageScan::check_data() {
             pos += count;
             cursor += 2;
         }
-        const auto times = [](uint64_t n) { return n == 1 ? std::string(" once") : " " + std::to_string(n) + " times"; };
+        const auto times = [](uint64_t n) {
+            return n == 1 ? std::string(" once") : " " + std::to_string(n) + " times";
+        };
         if (line_crossings > 0)
             add(Rule::RunCrossesLine, first_line_crossing,
                 "runs cross the end of a scan line" + times(line_crossings) + "; readers disagree on where they go");
@@ -210,13 +213,12 @@ void PageScan::check_tail() {
         page.ambiguous_colours = after_data || end == data_end + block_size;
         if (after_data)
             add(Rule::PaletteNotAtEnd, data_end,
-                "a 256-colour block follows the image data, but " +
-                    std::to_string(end - data_end - block_size) + " more bytes follow it: readers that look "
-                                                                  "at the end miss it");
+                "a 256-colour block follows the image data, but " + std::to_string(end - data_end - block_size) +
+                    " more bytes follow it: readers that look "
+                    "at the end miss it");
         else if (end == data_end + block_size)
             add(Rule::PaletteMarker, data_end,
-                "769 bytes follow the image data, but their marker is " + std::to_string(bytes[data_end]) +
-                    ", not 12");
+                "769 bytes follow the image data, but their marker is " + std::to_string(bytes[data_end]) + ", not 12");
         else
             add(Rule::PaletteMissing, data_end,
                 "no 256-colour block: readers take the colours from the 16-entry header map or guess");

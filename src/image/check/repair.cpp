@@ -212,9 +212,8 @@ iffpcx_status repair_file(Bytes file, const FileScan &scan, const CheckLimits &l
     if (dcx) {
         store_le32(out.data(), fmt::kDcxSignature);
         for (size_t i = 0; i < pages; ++i) store_le32(out.data() + fmt::kDcxEntrySize * (i + 1), uint32_t(offsets[i]));
-        const bool rebuilt = std::any_of(scan.findings.begin(), scan.findings.end(), [](const Finding &finding) {
-            return finding.page < 0;
-        });
+        const bool rebuilt = std::any_of(scan.findings.begin(), scan.findings.end(),
+                                         [](const Finding &finding) { return finding.page < 0; });
         if (rebuilt) repair.changes.push_back("directory written again: its zero entry, pages in order, laid apart");
     }
     return IFFPCX_OK;

@@ -56,7 +56,8 @@ iffpcx_status repair_bytes(Bytes in, const std::string &name, const iffpcx_check
                            iffpcx_error *error) {
     const CheckLimits limits = limits_of(options);
     if (in.size > limits.max_file_bytes)
-        return fail(error, IFFPCX_ERR_LIMIT, name + ": larger than " + std::to_string(limits.max_file_bytes) + " bytes");
+        return fail(error, IFFPCX_ERR_LIMIT,
+                    name + ": larger than " + std::to_string(limits.max_file_bytes) + " bytes");
     FileScan scan = scan_file(in, limits.max_pages);
     if (scan.over_limit) return fail(error, IFFPCX_ERR_LIMIT, name + ": more pages than the limit set");
     Repair repair;
@@ -71,8 +72,8 @@ iffpcx_status repair_bytes(Bytes in, const std::string &name, const iffpcx_check
     for (const Finding &finding : out_scan.findings) {
         if (rule_info(finding.rule).severity != IFFPCX_SEVERITY_WARNING) {
             repair.page = finding.page;
-            repair.reason = std::string("the result would still break ") + rule_info(finding.rule).id + ": " +
-                            finding.message;
+            repair.reason =
+                std::string("the result would still break ") + rule_info(finding.rule).id + ": " + finding.message;
             return refuse(IFFPCX_ERR_UNSUPPORTED);
         }
     }
@@ -88,9 +89,8 @@ iffpcx_status repair_bytes(Bytes in, const std::string &name, const iffpcx_check
 
 extern "C" {
 
-iffpcx_status iffpcx_repair_memory(const void *data, size_t size, const char *name,
-                                   const iffpcx_check_options *options, iffpcx_repaired **result,
-                                   iffpcx_error *error) {
+iffpcx_status iffpcx_repair_memory(const void *data, size_t size, const char *name, const iffpcx_check_options *options,
+                                   iffpcx_repaired **result, iffpcx_error *error) {
     if (result == nullptr || (data == nullptr && size > 0))
         return fail(error, IFFPCX_ERR_ARGUMENT, "repair: no data or no place for the result");
     *result = nullptr;

@@ -72,8 +72,8 @@ Report *make_report(FileScan &&scan, const std::string &file, bool strict) {
     }
     for (const Finding &source : report->sources) {
         const RuleInfo &rule = rule_info(source.rule);
-        report->findings.push_back({rule.id, uint32_t(rule.severity), source.page, source.offset,
-                                    source.message.c_str()});
+        report->findings.push_back(
+            {rule.id, uint32_t(rule.severity), source.page, source.offset, source.message.c_str()});
         const uint32_t verdict = verdict_of(rule.severity, strict);
         if (verdict > view.verdict) view.verdict = verdict;
         if (source.page >= 0 && size_t(source.page) < report->pages.size()) {

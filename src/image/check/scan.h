@@ -42,9 +42,9 @@ struct PageFacts {
     int32_t width = 0, height = 0;
     uint32_t bytes_per_line = 0;
     uint32_t palette_info = 0;
-    bool readable = false;   // header usable and data complete
-    uint64_t data_end = 0;   // where the image data end, when readable
-    uint64_t block_at = 0;   // the 256-colour block where readers look, or 0
+    bool readable = false;          // header usable and data complete
+    uint64_t data_end = 0;          // where the image data end, when readable
+    uint64_t block_at = 0;          // the 256-colour block where readers look, or 0
     bool ambiguous_colours = false; // a block lies where not all readers look
 };
 
