@@ -19,7 +19,7 @@ struct Judged {
     std::string verdict;
     uint32_t pages = 0;
     std::set<std::string> ids;
-    std::vector<iffpcx_finding> findings; // message pointers cleared
+    std::vector<iffpcx_finding> findings;    // message pointers cleared
     std::vector<std::vector<uint8_t>> spans; // each page's bytes
     // The offset of the first finding of id, or UINT64_MAX.
     uint64_t offset_of(const std::string &id) const;

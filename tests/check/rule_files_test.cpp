@@ -95,102 +95,170 @@ struct RuleCase {
 
 const std::vector<RuleCase> &rule_cases() {
     static const std::vector<RuleCase> cases = {
-        {"FILE-NOT-PCX", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"FILE-NOT-PCX",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[0] = 11;
              at = 0;
              return f;
          }},
-        {"PCX-HEADER-SHORT", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-HEADER-SHORT",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f.resize(100);
              at = 0;
              return f;
          }},
-        {"PCX-VERSION", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-VERSION",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[1] = 1;
              at = 1;
              return f;
          }},
-        {"PCX-VERSION-0", {}, "valid", Repair::Refused, [](uint64_t &at) {
+        {"PCX-VERSION-0",
+         {},
+         "valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[1] = 0;
              at = 1;
              return f;
          }},
-        {"PCX-ENCODING", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-ENCODING",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[2] = 2;
              at = 2;
              return f;
          }},
-        {"PCX-STORED", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-STORED",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[2] = 0;
              at = 2;
              return f;
          }},
-        {"PCX-LAYOUT", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-LAYOUT",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[3] = 3;
              at = 3;
              return f;
          }},
-        {"PCX-WINDOW", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-WINDOW",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[4] = 20; // x min beyond x max
              at = 4;
              return f;
          }},
-        {"PCX-BPL-SHORT", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-BPL-SHORT",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[8] = 31; // 32 pixels need 4 bytes
              at = 66;
              return f;
          }},
-        {"PCX-BPL-ODD", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-BPL-ODD",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              test::PcxLayout l = bilevel_layout();
              l.x_max = 7;
              l.bytes_per_line = 1;
              at = 66;
              return test::pcx_file(l, {0x0F, 0xA5});
          }},
-        {"PCX-PALETTE-INFO", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-PALETTE-INFO",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = planes4();
              f[68] = 3; // a gray ramp, for the library, in place of the map
              at = 68;
              return f;
          }},
-        {"PCX-RESERVED", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-RESERVED",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[64] = 1;
              at = 64;
              return f;
          }},
-        {"PCX-FILLER", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-FILLER",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[100] = 7;
              at = 100;
              return f;
          }},
-        {"PCX-RESOLUTION", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-RESOLUTION",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[14] = f[15] = 0;
              at = 14;
              return f;
          }},
-        {"PCX-DATA-SHORT", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"PCX-DATA-SHORT",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f.pop_back();
              at = f.size();
              return f;
          }},
-        {"PCX-RUN-CROSSES-LINE", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-RUN-CROSSES-LINE",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              at = 128;
              return test::pcx_file(bilevel_layout(), {0xC3, 0x00, 0x00});
          }},
-        {"PCX-RUN-CROSSES-PLANE", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-RUN-CROSSES-PLANE",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = planes4();
              f.erase(f.begin() + 128, f.begin() + 131);
              const Bytes run = {0xC3, 0x0F};
@@ -198,75 +266,123 @@ const std::vector<RuleCase> &rule_cases() {
              at = 128;
              return f;
          }},
-        {"PCX-RUN-EMPTY", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-RUN-EMPTY",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              const Bytes empty = {0xC0, 0x55};
              f.insert(f.begin() + 130, empty.begin(), empty.end());
              at = 130;
              return f;
          }},
-        {"PCX-TRAILING-BYTES", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-TRAILING-BYTES",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              at = f.size();
              f.insert(f.end(), 5, 0x20);
              return f;
          }},
-        {"PCX-PALETTE-MISSING", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-PALETTE-MISSING",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = palette8_without_block();
              at = f.size();
              return f;
          }},
-        {"PCX-PALETTE-MARKER", {}, "not-valid", Repair::Refused, [](uint64_t &at) {
+        {"PCX-PALETTE-MARKER",
+         {},
+         "not-valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = palette8();
              at = 128 + kPaletteData.size();
              f[at] = 13;
              return f;
          }},
-        {"PCX-PALETTE-GAP", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-PALETTE-GAP",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = palette8();
              at = 128 + kPaletteData.size();
              f.insert(f.begin() + long(at), 10, 0);
              return f;
          }},
-        {"PCX-PALETTE-NOT-AT-END", {}, "not-valid", Repair::Refused, [](uint64_t &at) {
+        {"PCX-PALETTE-NOT-AT-END",
+         {},
+         "not-valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = palette8();
              at = 128 + kPaletteData.size();
              f.insert(f.end(), 5, 0x20);
              return f;
          }},
-        {"PCX-PALETTE-VERSION", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-PALETTE-VERSION",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = palette8();
              f[1] = 2;
              at = 128 + kPaletteData.size();
              return f;
          }},
-        {"PCX-MAP-EMPTY", {}, "not-valid", Repair::Refused, [](uint64_t &at) {
+        {"PCX-MAP-EMPTY",
+         {},
+         "not-valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = planes4();
              std::fill(f.begin() + 16, f.begin() + 64, 0);
              at = 16;
              return f;
          }},
-        {"PCX-MAP-BILEVEL", {}, "valid", Repair::Mended, [](uint64_t &at) {
+        {"PCX-MAP-BILEVEL",
+         {},
+         "valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = bilevel();
              f[16] = 255; // red and blue
              f[21] = 255;
              at = 16;
              return f;
          }},
-        {"DCX-DIRECTORY-SHORT", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"DCX-DIRECTORY-SHORT",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = dcx2();
              f.resize(6);
              at = 4;
              return f;
          }},
-        {"DCX-EMPTY", {}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"DCX-EMPTY",
+         {},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = dcx2();
              f.resize(8);
              put32(f, 4, 0);
              at = 4;
              return f;
          }},
-        {"DCX-NO-TERMINATOR", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"DCX-NO-TERMINATOR",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = dcx2();
              f.erase(f.begin() + 12, f.begin() + 16); // the zero entry
              put32(f, 4, 12);
@@ -274,28 +390,48 @@ const std::vector<RuleCase> &rule_cases() {
              at = 12;
              return f;
          }},
-        {"DCX-TOO-MANY-PAGES", {}, "not-valid", Repair::Refused, [](uint64_t &at) {
+        {"DCX-TOO-MANY-PAGES",
+         {},
+         "not-valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              at = 4 * 1024;
              return many_pages(1024);
          }},
-        {"DCX-PAGE-LIMIT", {"DCX-TOO-MANY-PAGES", "PCX-TRAILING-BYTES"}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"DCX-PAGE-LIMIT",
+         {"DCX-TOO-MANY-PAGES", "PCX-TRAILING-BYTES"},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              at = 4 * 65536;
              return many_pages(65536);
          }},
-        {"DCX-OFFSET-OUTSIDE", {"PCX-TRAILING-BYTES"}, "not-well-formed", Repair::Refused, [](uint64_t &at) {
+        {"DCX-OFFSET-OUTSIDE",
+         {"PCX-TRAILING-BYTES"},
+         "not-well-formed",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes f = dcx2();
              put32(f, 8, uint32_t(f.size() + 100));
              at = 8;
              return f;
          }},
-        {"DCX-OFFSET-ORDER", {}, "not-valid", Repair::Mended, [](uint64_t &at) {
+        {"DCX-OFFSET-ORDER",
+         {},
+         "not-valid",
+         Repair::Mended,
+         [](uint64_t &at) {
              Bytes f = test::dcx_file({palette8(), bilevel()});
              put32(f, 4, uint32_t(16 + palette8().size()));
              put32(f, 8, 16);
              at = 8;
              return f;
          }},
-        {"DCX-PAGE-OVERLAP", {}, "not-valid", Repair::Refused, [](uint64_t &at) {
+        {"DCX-PAGE-OVERLAP",
+         {},
+         "not-valid",
+         Repair::Refused,
+         [](uint64_t &at) {
              Bytes page = bilevel();
              page.pop_back(); // its data borrow a byte of the next page
              Bytes f = test::dcx_file({page, palette8()});
