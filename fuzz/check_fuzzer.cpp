@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     iffpcx_report *report = nullptr;
     FUZZ_CHECK(iffpcx_check_memory(data, size, "fuzz", &options, &report, nullptr) == IFFPCX_OK);
     FUZZ_CHECK(report->warnings + report->errors + report->fatals == report->finding_count);
-    const uint32_t expected = report->fatals > 0 ? IFFPCX_NOT_WELL_FORMED
+    const uint32_t expected = report->fatals > 0   ? IFFPCX_NOT_WELL_FORMED
                               : report->errors > 0 ? IFFPCX_NOT_VALID
                                                    : IFFPCX_VALID;
     FUZZ_CHECK(report->verdict == expected);
@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string json(json_size + 1, '\0');
     FUZZ_CHECK(iffpcx_report_json(report, &json[0], json.size()) == json_size && json[json_size] == '\0');
     FUZZ_CHECK(std::strlen(json.c_str()) == json_size);
-    for (size_t i = 0; i < report->finding_count; ++i) touch_bytes(reinterpret_cast<const unsigned char *>(report->findings[i].message), std::strlen(report->findings[i].message));
+    for (size_t i = 0; i < report->finding_count; ++i)
+        touch_bytes(reinterpret_cast<const unsigned char *>(report->findings[i].message),
+                    std::strlen(report->findings[i].message));
 
     iffpcx_repaired *repaired = nullptr;
     iffpcx_error error{};
