@@ -1,4 +1,5 @@
 // The rules of one PCX page: its header, its image data, its colours.
+#include <cstring>
 #include <string>
 
 #include "core/pcx_format.h"
@@ -27,6 +28,14 @@ struct PageScan {
     void check_tail();
     void check_colour_map();
 };
+
+// Whether any of eight bytes is a count byte: its bit 6, shifted up, meets
+// its bit 7.
+bool has_run_mark(const uint8_t *at) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return (word & (word << 1) & 0x8080808080808080ull) != 0;
+}
 
 bool known_layout(int32_t bits, int32_t planes) {
     switch (bits) {
@@ -143,6 +152,12 @@ bool PageScan::check_data() {
         uint64_t first_line_crossing = 0, first_plane_crossing = 0, first_empty = 0;
         const uint8_t *bytes = file.data;
         while (pos < total && cursor < file.size) {
+            // Eight literals at a time while no byte has both top bits set.
+            while (pos + 8 <= total && cursor + 8 <= file.size && !has_run_mark(bytes + cursor)) {
+                pos += 8;
+                cursor += 8;
+            }
+            if (pos >= total || cursor >= file.size) break;
             const uint8_t b = bytes[cursor];
             if ((b & fmt::kRunMark) != fmt::kRunMark) {
                 ++pos;
