@@ -115,5 +115,22 @@ TEST(RepairCommand, WritesAValidFileOrNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 }
 
+// The reader the gap troubles reads the repaired file, as it reads the file
+// its writer made.
+TEST(RepairCommand, NetpbmReadsARepairedPaletteGap) {
+    if (!program_exists("pcxtoppm")) GTEST_SKIP() << "netpbm is not installed";
+    TempDir dir;
+    std::vector<uint8_t> file = read_bytes(corpus("np_8bit.pcx"));
+    file.insert(file.end() - 769, 17, 0);
+    write_bytes(dir / "gap.pcx", file);
+    EXPECT_NE(run_program({"pcxtoppm", dir / "gap.pcx"}).exit_code, 0);
+    const RunResult check = run_pcxtool({"check", dir / "gap.pcx"});
+    EXPECT_NE(check.out.find("error PCX-PALETTE-GAP"), std::string::npos) << check.out;
+    ASSERT_EQ(run_pcxtool({"repair", dir / "gap.pcx", dir / "fixed.pcx"}).exit_code, 0);
+    const RunResult repaired = run_program({"pcxtoppm", dir / "fixed.pcx"});
+    EXPECT_EQ(repaired.exit_code, 0);
+    EXPECT_EQ(repaired.out, run_program({"pcxtoppm", corpus("np_8bit.pcx")}).out);
+}
+
 } // namespace
 } // namespace tool_test
