@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-read -r -a targets <<<"${FUZZ_TARGETS:-read write pnm png dcx}"
+read -r -a targets <<<"${FUZZ_TARGETS:-read write pnm png dcx check}"
 if [ "$seconds" = 0 ]; then
   echo "fuzzing skipped (FUZZ_SECONDS=0)"
   exit 0
@@ -43,7 +43,7 @@ for target in "${targets[@]}"; do
   findings="$dir/findings/$target"
   mkdir -p "$corpus" "$findings" "fuzz/seeds/$target" "fuzz/crashes/$target"
   extra=()
-  case "$target" in read | dcx) extra=(tests/corpus) ;; esac # files of other programs
+  case "$target" in read | dcx | check) extra=(tests/corpus) ;; esac # files of other programs
   echo "fuzzing $target for ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$dir/fuzz/${target}_fuzzer" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \

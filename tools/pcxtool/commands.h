@@ -15,6 +15,9 @@ int run_decode(const Args &args);
 int run_encode(const Args &args);
 int run_pack(const Args &args);
 int run_unpack(const Args &args);
+int run_check(const Args &args); // check_command.cpp, with their usage texts
+int run_repair(const Args &args);
+extern const char kCheckUsage[], kRepairUsage[];
 
 // One-line summaries for the overall help, and each command's full help.
 struct CommandHelp {

@@ -99,6 +99,8 @@ const std::vector<CommandHelp> &command_table() {
         {"encode", "convert a PNG or PNM image to PCX", kEncodeUsage, run_encode},
         {"pack", "assemble a DCX file from PCX files", kPackUsage, run_pack},
         {"unpack", "split a DCX file into PCX files", kUnpackUsage, run_unpack},
+        {"check", "judge PCX and DCX files: valid, not-valid, not-well-formed", kCheckUsage, run_check},
+        {"repair", "rewrite a PCX or DCX file so that it checks valid", kRepairUsage, run_repair},
     };
     return table;
 }
