@@ -80,46 +80,60 @@ TEST_P(ReadsForeign, IntoTheKindsForm) {
     }
 }
 
-const Foreign kForeign[] = {
-        Foreign{"bilevel_min_is_black", [](TIFF *tif) { gray_tags(tif, 1, PHOTOMETRIC_MINISBLACK); }, {0x0F, 0xFF},
-                Kind::bilevel, {0xF0, 0x00}, 0, 0},
-        Foreign{"bilevel_min_is_white", [](TIFF *tif) { gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE); }, {0x0F, 0xFF},
-                Kind::bilevel, {0x0F, 0xFF}, 0, 0},
-        Foreign{"gray_min_is_white",
-                [](TIFF *tif) { gray_tags(tif, 8, PHOTOMETRIC_MINISWHITE); },
-                std::vector<uint8_t>(16, 0x10),
-                Kind::gray,
-                std::vector<uint8_t>(16, 0xEF),
-                0,
-                0},
-        Foreign{"palette_1_bit", [](TIFF *tif) { palette_tags(tif, 1); }, {0xA0, 0x01}, Kind::indexed,
-                {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 0, 0},
-        Foreign{"palette_2_bits", [](TIFF *tif) { palette_tags(tif, 2); }, {0x1B, 0xE4, 0xFF, 0x00}, Kind::indexed,
-                {0, 1, 2, 3, 3, 2, 1, 0, 3, 3, 3, 3, 0, 0, 0, 0}, 0, 0},
-        Foreign{"resolution_in_centimetres",
-                [](TIFF *tif) {
-                    gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE);
-                    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
-                    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 80.0);
-                    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 77.17);
-                },
-                {0, 0},
-                Kind::bilevel,
-                {0, 0},
-                203,
-                196},
-        Foreign{"resolution_without_unit_is_not_absolute",
-                [](TIFF *tif) {
-                    gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE);
-                    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
-                    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 2.0);
-                    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 1.0);
-                },
-                {0, 0},
-                Kind::bilevel,
-                {0, 0},
-                0,
-                0}};
+const Foreign kForeign[] = {Foreign{"bilevel_min_is_black",
+                                    [](TIFF *tif) { gray_tags(tif, 1, PHOTOMETRIC_MINISBLACK); },
+                                    {0x0F, 0xFF},
+                                    Kind::bilevel,
+                                    {0xF0, 0x00},
+                                    0,
+                                    0},
+                            Foreign{"bilevel_min_is_white",
+                                    [](TIFF *tif) { gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE); },
+                                    {0x0F, 0xFF},
+                                    Kind::bilevel,
+                                    {0x0F, 0xFF},
+                                    0,
+                                    0},
+                            Foreign{"gray_min_is_white", [](TIFF *tif) { gray_tags(tif, 8, PHOTOMETRIC_MINISWHITE); },
+                                    std::vector<uint8_t>(16, 0x10), Kind::gray, std::vector<uint8_t>(16, 0xEF), 0, 0},
+                            Foreign{"palette_1_bit",
+                                    [](TIFF *tif) { palette_tags(tif, 1); },
+                                    {0xA0, 0x01},
+                                    Kind::indexed,
+                                    {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
+                                    0,
+                                    0},
+                            Foreign{"palette_2_bits",
+                                    [](TIFF *tif) { palette_tags(tif, 2); },
+                                    {0x1B, 0xE4, 0xFF, 0x00},
+                                    Kind::indexed,
+                                    {0, 1, 2, 3, 3, 2, 1, 0, 3, 3, 3, 3, 0, 0, 0, 0},
+                                    0,
+                                    0},
+                            Foreign{"resolution_in_centimetres",
+                                    [](TIFF *tif) {
+                                        gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE);
+                                        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+                                        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 80.0);
+                                        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 77.17);
+                                    },
+                                    {0, 0},
+                                    Kind::bilevel,
+                                    {0, 0},
+                                    203,
+                                    196},
+                            Foreign{"resolution_without_unit_is_not_absolute",
+                                    [](TIFF *tif) {
+                                        gray_tags(tif, 1, PHOTOMETRIC_MINISWHITE);
+                                        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
+                                        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 2.0);
+                                        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 1.0);
+                                    },
+                                    {0, 0},
+                                    Kind::bilevel,
+                                    {0, 0},
+                                    0,
+                                    0}};
 
 INSTANTIATE_TEST_SUITE_P(Layouts, ReadsForeign, testing::ValuesIn(kForeign),
                          [](const testing::TestParamInfo<Foreign> &param) { return std::string(param.param.name); });
@@ -146,25 +160,31 @@ TEST_P(ReaderRefuses, WithItsReason) {
     EXPECT_NE(std::string(error.message).find(c.words), std::string::npos) << error.message;
 }
 
-std::vector<uint8_t> written_gray() { return write_memory({make_page(Kind::gray, 50, 200)}, Compression::deflate); }
+std::vector<uint8_t> written_gray() {
+    return write_memory({make_page(Kind::gray, 50, 200)}, Compression::deflate);
+}
 
 const Refused kRefused[] = {
-        Refused{"pcx_file", [] { return test::read_file(IFFPCX_CORPUS_DIR "/np_8bit.pcx"); }, Status::not_tiff,
-                "in.tif: cannot read it as a TIFF file"},
-        Refused{"empty", [] { return std::vector<uint8_t>(); }, Status::not_tiff, "cannot read it as a TIFF file"},
-        Refused{"tiled", [] { return foreign_file([](TIFF *tif) { gray_tags(tif, 8, PHOTOMETRIC_MINISBLACK); }, {}, true); },
-                Status::unsupported, "tiles"},
-        Refused{"gray_16_bits",
-                [] { return foreign_file([](TIFF *tif) { gray_tags(tif, 16, PHOTOMETRIC_MINISBLACK); }, std::vector<uint8_t>(32)); },
-                Status::unsupported, "16 bits x 1 samples"},
-        Refused{"coded_data_damaged",
-                [] {
-                    // The strip lies between the header and the directory.
-                    std::vector<uint8_t> file = written_gray();
-                    for (size_t i = 20; i < 400; ++i) file[i] = 0;
-                    return file;
-                },
-                Status::malformed, "in.tif: page 0: line 0: decoding the row failed"}};
+    Refused{"pcx_file", [] { return test::read_file(IFFPCX_CORPUS_DIR "/np_8bit.pcx"); }, Status::not_tiff,
+            "in.tif: cannot read it as a TIFF file"},
+    Refused{"empty", [] { return std::vector<uint8_t>(); }, Status::not_tiff, "cannot read it as a TIFF file"},
+    Refused{"tiled",
+            [] { return foreign_file([](TIFF *tif) { gray_tags(tif, 8, PHOTOMETRIC_MINISBLACK); }, {}, true); },
+            Status::unsupported, "tiles"},
+    Refused{"gray_16_bits",
+            [] {
+                return foreign_file([](TIFF *tif) { gray_tags(tif, 16, PHOTOMETRIC_MINISBLACK); },
+                                    std::vector<uint8_t>(32));
+            },
+            Status::unsupported, "16 bits x 1 samples"},
+    Refused{"coded_data_damaged",
+            [] {
+                // The strip lies between the header and the directory.
+                std::vector<uint8_t> file = written_gray();
+                for (size_t i = 20; i < 400; ++i) file[i] = 0;
+                return file;
+            },
+            Status::malformed, "in.tif: page 0: line 0: decoding the row failed"}};
 
 INSTANTIATE_TEST_SUITE_P(Files, ReaderRefuses, testing::ValuesIn(kRefused),
                          [](const testing::TestParamInfo<Refused> &param) { return std::string(param.param.name); });

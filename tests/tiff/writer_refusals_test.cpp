@@ -33,7 +33,9 @@ struct Refusal {
 
 const TestPage kGray = make_page(Kind::gray, 10, 4);
 
-Status begin(Writer &w, Page page, Error *e) { return w.begin_page(page, e); }
+Status begin(Writer &w, Page page, Error *e) {
+    return w.begin_page(page, e);
+}
 
 class WriterRefuses : public testing::TestWithParam<Refusal> {};
 
@@ -64,87 +66,92 @@ Page with(Page page, const std::function<void(Page &)> &change) {
 const uint8_t kPalette[6] = {0, 0, 0, 255, 255, 255};
 
 const Refusal kRefusals[] = {
-        Refusal{"empty_page", [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.width = 0; }), e); },
-                Status::argument, "at least 1 x 1"},
-        Refusal{"unknown_kind",
-                [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.kind = Kind(9); }), e); },
-                Status::argument, "unknown page kind"},
-        Refusal{"palette_missing",
-                [](Writer &w, Error *e) {
-                    return begin(w, with(kGray.page, [](Page &p) { p.kind = Kind::indexed; }), e);
-                },
-                Status::argument, "palette of 1 to 256"},
-        Refusal{"palette_too_long",
-                [](Writer &w, Error *e) {
-                    return begin(w, with(kGray.page, [](Page &p) {
-                                     p.kind = Kind::indexed;
-                                     p.palette = kPalette;
-                                     p.palette_entries = 257;
-                                 }),
-                                 e);
-                },
-                Status::argument, "palette of 1 to 256"},
-        Refusal{"negative_resolution",
-                [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.dpi_y = -1; }), e); },
-                Status::argument, "negative resolution"},
-        Refusal{"rows_before_a_page",
-                [](Writer &w, Error *e) { return w.write_rows(kGray.rows.data(), 1, kGray.stride, e); },
-                Status::argument, "no page begun"},
-        Refusal{"more_rows_than_the_page",
-                [](Writer &w, Error *e) {
-                    begin(w, kGray.page, e);
-                    return w.write_rows(kGray.rows.data(), 5, kGray.stride, e);
-                },
-                Status::argument, "page 0: line 0: more rows than the page has"},
-        Refusal{"stride_shorter_than_a_row",
-                [](Writer &w, Error *e) {
-                    begin(w, kGray.page, e);
-                    return w.write_rows(kGray.rows.data(), 2, 9, e);
-                },
-                Status::argument, "stride is shorter"},
-        Refusal{"new_page_before_the_last_is_whole",
-                [](Writer &w, Error *e) {
-                    begin(w, kGray.page, e);
-                    w.write_rows(kGray.rows.data(), 3, kGray.stride, e);
-                    return begin(w, kGray.page, e);
-                },
-                Status::argument, "before the last one had all its rows"},
-        Refusal{"finish_before_the_page_is_whole",
-                [](Writer &w, Error *e) {
-                    begin(w, kGray.page, e);
-                    w.write_rows(kGray.rows.data(), 3, kGray.stride, e);
-                    return w.finish(e);
-                },
-                Status::argument, "page 0: line 3: the page has not had all its rows"},
-        Refusal{"finish_without_pages", [](Writer &w, Error *e) { return w.finish(e); }, Status::argument,
-                "at least one page"},
-        Refusal{"index_beyond_a_4_bit_palette",
-                [](Writer &w, Error *e) {
-                    const uint8_t rows[2][3] = {{0, 1, 0}, {1, 2, 1}};
-                    begin(w, with(kGray.page, [](Page &p) {
-                              p.kind = Kind::indexed;
-                              p.width = 3;
-                              p.palette = kPalette;
-                              p.palette_entries = 2;
-                          }),
-                          e);
-                    return w.write_rows(rows[0], 2, 3, e);
-                },
-                Status::colours, "page 0: line 1: pixel 1 has index 2, beyond the palette's 2 colours"},
-        Refusal{"index_beyond_an_8_bit_palette",
-                [](Writer &w, Error *e) {
-                    static uint8_t palette[3 * 100];
-                    const uint8_t row[4] = {99, 100, 0, 0};
-                    begin(w, with(kGray.page, [](Page &p) {
-                              p.kind = Kind::indexed;
-                              p.width = 4;
-                              p.palette = palette;
-                              p.palette_entries = 100;
-                          }),
-                          e);
-                    return w.write_rows(row, 1, 4, e);
-                },
-                Status::colours, "pixel 1 has index 100"}};
+    Refusal{"empty_page",
+            [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.width = 0; }), e); },
+            Status::argument, "at least 1 x 1"},
+    Refusal{"unknown_kind",
+            [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.kind = Kind(9); }), e); },
+            Status::argument, "unknown page kind"},
+    Refusal{"palette_missing",
+            [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.kind = Kind::indexed; }), e); },
+            Status::argument, "palette of 1 to 256"},
+    Refusal{"palette_too_long",
+            [](Writer &w, Error *e) {
+                return begin(w,
+                             with(kGray.page,
+                                  [](Page &p) {
+                                      p.kind = Kind::indexed;
+                                      p.palette = kPalette;
+                                      p.palette_entries = 257;
+                                  }),
+                             e);
+            },
+            Status::argument, "palette of 1 to 256"},
+    Refusal{"negative_resolution",
+            [](Writer &w, Error *e) { return begin(w, with(kGray.page, [](Page &p) { p.dpi_y = -1; }), e); },
+            Status::argument, "negative resolution"},
+    Refusal{"rows_before_a_page",
+            [](Writer &w, Error *e) { return w.write_rows(kGray.rows.data(), 1, kGray.stride, e); }, Status::argument,
+            "no page begun"},
+    Refusal{"more_rows_than_the_page",
+            [](Writer &w, Error *e) {
+                begin(w, kGray.page, e);
+                return w.write_rows(kGray.rows.data(), 5, kGray.stride, e);
+            },
+            Status::argument, "page 0: line 0: more rows than the page has"},
+    Refusal{"stride_shorter_than_a_row",
+            [](Writer &w, Error *e) {
+                begin(w, kGray.page, e);
+                return w.write_rows(kGray.rows.data(), 2, 9, e);
+            },
+            Status::argument, "stride is shorter"},
+    Refusal{"new_page_before_the_last_is_whole",
+            [](Writer &w, Error *e) {
+                begin(w, kGray.page, e);
+                w.write_rows(kGray.rows.data(), 3, kGray.stride, e);
+                return begin(w, kGray.page, e);
+            },
+            Status::argument, "before the last one had all its rows"},
+    Refusal{"finish_before_the_page_is_whole",
+            [](Writer &w, Error *e) {
+                begin(w, kGray.page, e);
+                w.write_rows(kGray.rows.data(), 3, kGray.stride, e);
+                return w.finish(e);
+            },
+            Status::argument, "page 0: line 3: the page has not had all its rows"},
+    Refusal{"finish_without_pages", [](Writer &w, Error *e) { return w.finish(e); }, Status::argument,
+            "at least one page"},
+    Refusal{"index_beyond_a_4_bit_palette",
+            [](Writer &w, Error *e) {
+                const uint8_t rows[2][3] = {{0, 1, 0}, {1, 2, 1}};
+                begin(w,
+                      with(kGray.page,
+                           [](Page &p) {
+                               p.kind = Kind::indexed;
+                               p.width = 3;
+                               p.palette = kPalette;
+                               p.palette_entries = 2;
+                           }),
+                      e);
+                return w.write_rows(rows[0], 2, 3, e);
+            },
+            Status::colours, "page 0: line 1: pixel 1 has index 2, beyond the palette's 2 colours"},
+    Refusal{"index_beyond_an_8_bit_palette",
+            [](Writer &w, Error *e) {
+                static uint8_t palette[3 * 100];
+                const uint8_t row[4] = {99, 100, 0, 0};
+                begin(w,
+                      with(kGray.page,
+                           [](Page &p) {
+                               p.kind = Kind::indexed;
+                               p.width = 4;
+                               p.palette = palette;
+                               p.palette_entries = 100;
+                           }),
+                      e);
+                return w.write_rows(row, 1, 4, e);
+            },
+            Status::colours, "pixel 1 has index 100"}};
 
 INSTANTIATE_TEST_SUITE_P(Calls, WriterRefuses, testing::ValuesIn(kRefusals),
                          [](const testing::TestParamInfo<Refusal> &param) { return std::string(param.param.name); });

@@ -124,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"gray_lzw", Kind::gray, Compression::lzw, 33, 40, 0, kLzw, kBlack, 8, 2},
         KindCase{"indexed_256_default", Kind::indexed, Compression::page_default, 100, 40, 256, kDeflate, kPal, 8, 1},
         KindCase{"indexed_17_lzw", Kind::indexed, Compression::lzw, 5, 20, 17, kLzw, kPal, 8, 1},
-        KindCase{"indexed_16_in_4_bits_odd_width", Kind::indexed, Compression::page_default, 13, 20, 16, kDeflate,
-                 kPal, 4, 1},
+        KindCase{"indexed_16_in_4_bits_odd_width", Kind::indexed, Compression::page_default, 13, 20, 16, kDeflate, kPal,
+                 4, 1},
         KindCase{"indexed_2_in_4_bits_none", Kind::indexed, Compression::none, 9, 10, 2, kNone, kPal, 4, 1},
         KindCase{"indexed_g4_keeps_its_default", Kind::indexed, Compression::g4, 9, 10, 8, kDeflate, kPal, 4, 1},
         KindCase{"rgb_default", Kind::rgb, Compression::page_default, 65, 30, 0, kDeflate, kRgb, 8, 2},
@@ -172,7 +172,9 @@ INSTANTIATE_TEST_SUITE_P(Fax, Resolution,
                                          ResolutionCase{"normal_200_by_100", 200, 100},
                                          ResolutionCase{"square_300", 300, 300}, ResolutionCase{"none", 0, 0},
                                          ResolutionCase{"horizontal_only", 72, 0}),
-                         [](const testing::TestParamInfo<ResolutionCase> &param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<ResolutionCase> &param) {
+                             return std::string(param.param.name);
+                         });
 
 std::vector<TestPage> mixed_pages() {
     return {make_page(Kind::bilevel, 1728, 70, 0, 204, 196, 1), make_page(Kind::rgb, 45, 31, 0, 150, 150, 2),
