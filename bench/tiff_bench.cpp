@@ -78,17 +78,17 @@ struct FaxPage {
     Bytes rows; // packed, 1 = black
 };
 
-// Decodes every page into packed rows, 1 for black: what the whole-image
-// layer hands the writer. A PCX bilevel page's bit 1 is white, so the packed
-// rows are complemented.
-int32_t decode_pages(const Bytes &dcx, std::vector<FaxPage> &pages) {
+// Decodes the pages one after another into page (its rows reused), packed
+// rows of 1 for black, as the whole-image layer hands them to the writer, and
+// calls take(page) for each. A PCX bilevel page's bit 1 is white, so the
+// packed rows are complemented.
+template <typename Take> int32_t decode_pages(const Bytes &dcx, FaxPage &page, Take &&take) {
     bench::MemoryHost host(dcx.data(), dcx.size());
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (handle <= 0) return -handle;
     uint16_t count = 0;
     int32_t status = IFFControl(handle, IFF_REQ_PAGE_COUNT, 0, 0, &count);
-    pages.resize(count);
     for (uint16_t p = 0; status == IFF_OK && p < count; ++p) {
         if (p > 0) status = IFFControl(handle, IFF_REQ_SELECT_PAGE, 0, p, nullptr);
         if (status == IFF_OK) status = IFFControl(handle, IFF_REQ_PIXEL_FORMAT, IFF_PIXELS_PACKED, 0, nullptr);
@@ -96,7 +96,6 @@ int32_t decode_pages(const Bytes &dcx, std::vector<FaxPage> &pages) {
         int32_t dpi[2] = {};
         if (status == IFF_OK) status = IFFControl(handle, IFF_REQ_LINE_STRIDE, 0, 0, &stride);
         if (status == IFF_OK) status = IFFControl(handle, IFF_REQ_RESOLUTION, 3, 0, dpi);
-        FaxPage &page = pages[p];
         page.width = info.width;
         page.height = info.height;
         page.dpi_x = dpi[0];
@@ -105,6 +104,7 @@ int32_t decode_pages(const Bytes &dcx, std::vector<FaxPage> &pages) {
         page.rows.resize(size_t(stride) * size_t(info.height));
         if (status == IFF_OK) status = IFFGetLine(handle, uint32_t(info.height), page.rows.data());
         for (uint8_t &b : page.rows) b = uint8_t(~b);
+        if (status == IFF_OK && !take(page)) status = IFF_ERR_WRITE;
     }
     const int32_t closed = IFFClose(handle);
     return status != IFF_OK ? status : closed;
@@ -113,22 +113,33 @@ int32_t decode_pages(const Bytes &dcx, std::vector<FaxPage> &pages) {
 const std::vector<FaxPage> &fax_pages() {
     static const std::vector<FaxPage> pages = [] {
         std::vector<FaxPage> decoded;
-        if (decode_pages(fax_dcx(), decoded) != IFF_OK || decoded.empty()) fail("decoding the fax DCX");
+        FaxPage page;
+        if (decode_pages(fax_dcx(), page,
+                         [&decoded](const FaxPage &p) {
+                             decoded.push_back(p);
+                             return true;
+                         }) != IFF_OK ||
+            decoded.empty())
+            fail("decoding the fax DCX");
         return decoded;
     }();
     return pages;
 }
 
+bool write_page(iff::tiff::Writer &writer, const FaxPage &p) {
+    iff::tiff::Page page;
+    page.width = p.width;
+    page.height = p.height;
+    page.kind = iff::tiff::Kind::bilevel;
+    page.dpi_x = p.dpi_x;
+    page.dpi_y = p.dpi_y;
+    return writer.begin_page(page, nullptr) == Status::ok &&
+           writer.write_rows(p.rows.data(), size_t(p.height), p.stride, nullptr) == Status::ok;
+}
+
 Status write_pages(iff::tiff::Writer &writer, const std::vector<FaxPage> &pages) {
     for (const FaxPage &p : pages) {
-        iff::tiff::Page page;
-        page.width = p.width;
-        page.height = p.height;
-        page.kind = iff::tiff::Kind::bilevel;
-        page.dpi_x = p.dpi_x;
-        page.dpi_y = p.dpi_y;
-        if (Status s = writer.begin_page(page, nullptr); s != Status::ok) return s;
-        if (Status s = writer.write_rows(p.rows.data(), size_t(p.height), p.stride, nullptr); s != Status::ok) return s;
+        if (!write_page(writer, p)) return Status::write;
     }
     return writer.finish(nullptr);
 }
@@ -182,27 +193,30 @@ void WriteToFile(benchmark::State &state) {
 // Decoding the DCX into packed rows of 1 = black, as the job needs before the writer.
 void DecodeDcx(benchmark::State &state) {
     const Bytes &dcx = fax_dcx();
-    std::vector<FaxPage> pages;
+    FaxPage page;
     for (auto _ : state) {
-        if (decode_pages(dcx, pages) != IFF_OK) {
+        if (decode_pages(dcx, page, [](const FaxPage &p) {
+                benchmark::DoNotOptimize(p.rows.data());
+                return true;
+            }) != IFF_OK) {
             state.SkipWithError("decoding failed");
             break;
         }
-        benchmark::DoNotOptimize(pages.data());
     }
     report(state, 0);
 }
 
-// The whole job in one process: DCX in memory to a Group 4 TIFF file.
+// The whole job in one process, a page at a time: DCX in memory to a Group 4
+// TIFF file.
 void DcxToFile(benchmark::State &state) {
     const Bytes &dcx = fax_dcx();
     const std::string path = output_path();
-    std::vector<FaxPage> pages;
+    FaxPage page;
     for (auto _ : state) {
         std::unique_ptr<iff::tiff::Writer> writer;
-        if (decode_pages(dcx, pages) != IFF_OK ||
-            iff::tiff::Writer::to_path(path.c_str(), Compression::g4, writer, nullptr) != Status::ok ||
-            write_pages(*writer, pages) != Status::ok) {
+        if (iff::tiff::Writer::to_path(path.c_str(), Compression::g4, writer, nullptr) != Status::ok ||
+            decode_pages(dcx, page, [&writer](const FaxPage &p) { return write_page(*writer, p); }) != IFF_OK ||
+            writer->finish(nullptr) != Status::ok) {
             state.SkipWithError("the job failed");
             break;
         }

@@ -33,9 +33,13 @@ struct CorpusFile {
 };
 
 // Sets the bit of pixel x in a packed row.
-void set_bit(uint8_t *row, size_t x) { row[x / 8] |= uint8_t(0x80 >> (x % 8)); }
+void set_bit(uint8_t *row, size_t x) {
+    row[x / 8] |= uint8_t(0x80 >> (x % 8));
+}
 
-bool is_gray(const uint8_t *rgb) { return rgb[0] == rgb[1] && rgb[1] == rgb[2]; }
+bool is_gray(const uint8_t *rgb) {
+    return rgb[0] == rgb[1] && rgb[1] == rgb[2];
+}
 
 // The page as the whole-image layer would hand it over: bilevel pages whose
 // two colours are black and white as bits, grayscale pages of grays as gray
@@ -67,8 +71,8 @@ void decode_page(int32_t handle, const IFFImageInfo &info, TestPage &out) {
     const size_t entries = palette.size() / 3;
     bool grays = true;
     for (size_t i = 0; i < entries; ++i) grays = grays && is_gray(&palette[3 * i]);
-    const bool black_white = info.color_class == 0 && entries == 2 && grays &&
-                             std::min(palette[0], palette[3]) == 0 && std::max(palette[0], palette[3]) == 255;
+    const bool black_white = info.color_class == 0 && entries == 2 && grays && std::min(palette[0], palette[3]) == 0 &&
+                             std::max(palette[0], palette[3]) == 255;
     page.kind = black_white ? Kind::bilevel : info.color_class == 1 && grays ? Kind::gray : Kind::indexed;
     out.stride = row_bytes(page.kind, info.width);
     out.rows.assign(out.stride * size_t(info.height), 0);
@@ -152,7 +156,9 @@ int run(const std::string &command, std::string &output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string quoted(const std::string &s) { return "'" + s + "'"; }
+std::string quoted(const std::string &s) {
+    return "'" + s + "'";
+}
 
 bool installed(const std::string &program) {
     std::string output;
@@ -247,7 +253,9 @@ void check_with_script(const std::string &peer, const std::string &program) {
     EXPECT_NE(output.find("pages read exactly"), std::string::npos) << output;
 }
 
-TEST(CorpusAsTiff, PillowReadsEveryPage) { check_with_script("pillow", ""); }
+TEST(CorpusAsTiff, PillowReadsEveryPage) {
+    check_with_script("pillow", "");
+}
 
 TEST(CorpusAsTiff, ImageMagickReadsEveryPage) {
     // ImageMagick's own programs by their versioned names, or its single one.

@@ -84,9 +84,9 @@ Status report(Error *error, Status status, const Place &place, const LibraryMess
         std::snprintf(where, sizeof where, "page %d: ", int(place.page));
     const bool from_library = library != nullptr && library->text[0] != '\0';
     error->message[0] = '\0';
-    for (const char *part : {place.name != nullptr ? place.name : "TIFF", ": ", static_cast<const char *>(where),
-                             static_cast<const char *>(reason), from_library ? ": " : "",
-                             from_library ? library->text : ""})
+    for (const char *part :
+         {place.name != nullptr ? place.name : "TIFF", ": ", static_cast<const char *>(where),
+          static_cast<const char *>(reason), from_library ? ": " : "", from_library ? library->text : ""})
         append(error->message, sizeof error->message, part);
     error->status = int32_t(status);
     error->page = place.page;

@@ -67,8 +67,8 @@ Status choose_layout(const Page &page, Compression compression, Layout &layout, 
     if (page.width < 1 || page.height < 1) return refuse("a page must be at least 1 x 1 pixels");
     if (uint32_t(page.kind) > uint32_t(Kind::rgba)) return refuse("unknown page kind");
     if (page.dpi_x < 0 || page.dpi_y < 0) return refuse("a negative resolution");
-    if (page.kind == Kind::indexed && (page.palette == nullptr || page.palette_entries < 1 ||
-                                       page.palette_entries > 256))
+    if (page.kind == Kind::indexed &&
+        (page.palette == nullptr || page.palette_entries < 1 || page.palette_entries > 256))
         return refuse("a palette page needs a palette of 1 to 256 colours");
     // The widest rows (RGBA) must fit libtiff's signed sizes with room to spare.
     if (uint64_t(page.width) * 4 > uint64_t(INT32_MAX)) return refuse("the page is too wide");
@@ -108,7 +108,8 @@ Status choose_layout(const Page &page, Compression compression, Layout &layout, 
     if (l.one_strip)
         l.rows_per_strip = uint32_t(page.height);
     else
-        l.rows_per_strip = uint32_t(std::min<size_t>(size_t(page.height), std::max<size_t>(1, kStripBytes / l.stored_bytes)));
+        l.rows_per_strip =
+            uint32_t(std::min<size_t>(size_t(page.height), std::max<size_t>(1, kStripBytes / l.stored_bytes)));
     layout = l;
     return Status::ok;
 }

@@ -16,7 +16,10 @@ struct Page {
     Kind kind = Kind::bilevel;
     const uint8_t *palette = nullptr; // indexed: palette_entries RGB triples (1 to 256)
     uint32_t palette_entries = 0;
-    int32_t dpi_x = 0; // 0: not known, and no tag is written for it
+    // Dots per inch. 0: not known. A page with neither gets no resolution
+    // tags; where only one is known the other is written as 0, which readers
+    // take as not known (libtiff keeps the two tags as one field).
+    int32_t dpi_x = 0;
     int32_t dpi_y = 0;
 };
 
@@ -29,17 +32,17 @@ enum class Compression { page_default, none, lzw, deflate, g4 };
 bool parse_compression(const char *name, Compression &compression);
 
 struct Layout {
-    uint16_t compression = 0; // COMPRESSION_...
-    uint16_t predictor = 1;   // 2: horizontal differencing
-    uint16_t photometric = 0; // PHOTOMETRIC_...
-    uint16_t bits = 8;        // bits per sample
-    uint16_t samples = 1;     // samples per pixel
-    bool alpha = false;       // the fourth sample is unassociated alpha
+    uint16_t compression = 0;      // COMPRESSION_...
+    uint16_t predictor = 1;        // 2: horizontal differencing
+    uint16_t photometric = 0;      // PHOTOMETRIC_...
+    uint16_t bits = 8;             // bits per sample
+    uint16_t samples = 1;          // samples per pixel
+    bool alpha = false;            // the fourth sample is unassociated alpha
     uint32_t colormap_entries = 0; // palette pages: 2^bits
     uint32_t rows_per_strip = 1;
-    size_t row_bytes = 0;     // one row in the caller's form
-    size_t stored_bytes = 0;  // one row as stored (smaller for 4-bit palette pages)
-    bool one_strip = false;   // the page is one strip, coded as its rows arrive
+    size_t row_bytes = 0;    // one row in the caller's form
+    size_t stored_bytes = 0; // one row as stored (smaller for 4-bit palette pages)
+    bool one_strip = false;  // the page is one strip, coded as its rows arrive
 };
 
 // Checks the page and chooses how it is stored. Status::argument (with why

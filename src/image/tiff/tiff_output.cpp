@@ -10,12 +10,15 @@ namespace {
 
 constexpr int kTemporaryNameTries = 100;
 
-const char *why(int failure) { return failure > 0 ? std::strerror(failure) : "short write"; }
+const char *why(int failure) {
+    return failure > 0 ? std::strerror(failure) : "short write";
+}
 
 } // namespace
 
 Status Output::open_path(const char *path, Error *error) {
-    if (path == nullptr || path[0] == '\0') return report(error, Status::argument, {"TIFF", -1, -1}, nullptr, "no path");
+    if (path == nullptr || path[0] == '\0')
+        return report(error, Status::argument, {"TIFF", -1, -1}, nullptr, "no path");
     name_ = path;
     path_ = path;
     // A name of our own beside the target, so that the rename stays on one file system.
@@ -75,7 +78,9 @@ Status Output::close_file(Error *error) {
     const bool closed = std::fclose(file) == 0;
     if (file_.failure != 0 || !flushed || !closed)
         return report(error, Status::write, {name(), -1, -1}, nullptr, "writing the file failed: %s",
-                      why(file_.failure != 0 ? file_.failure : failure != 0 ? failure : errno));
+                      why(file_.failure != 0 ? file_.failure
+                          : failure != 0     ? failure
+                                             : errno));
     return Status::ok;
 }
 
@@ -107,8 +112,8 @@ Status Output::complete(Error *error) {
     if (status == Status::ok && write_ != nullptr) status = send_to_writer(error);
     if (status == Status::ok) status = close_file(error);
     if (status == Status::ok && !path_.empty() && std::rename(temporary_.c_str(), path_.c_str()) != 0)
-        status = report(error, Status::write, {name(), -1, -1}, nullptr, "cannot rename the finished file into place: %s",
-                        why(errno));
+        status = report(error, Status::write, {name(), -1, -1}, nullptr,
+                        "cannot rename the finished file into place: %s", why(errno));
     if (status == Status::ok) temporary_.clear();
     abandon();
     return status;

@@ -98,7 +98,8 @@ Status Reader::page_info(uint32_t page, PageInfo &info, Error *error) {
     const auto p = int32_t(page);
     if (page >= pages_) return report(error, Status::argument, {name_.c_str(), p, -1}, nullptr, "no such page");
     message_.clear();
-    if (!TIFFSetDirectory(tiff_, tdir_t(page))) return fail(error, Status::malformed, p, -1, "cannot read the page's directory");
+    if (!TIFFSetDirectory(tiff_, tdir_t(page)))
+        return fail(error, Status::malformed, p, -1, "cannot read the page's directory");
     TIFF *tif = tiff_;
     PageInfo out;
     out.index = page;

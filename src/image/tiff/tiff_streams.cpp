@@ -19,8 +19,12 @@ uint64_t seek_target(uint64_t position, uint64_t size, toff_t offset, int whence
     return base + uint64_t(signed_offset);
 }
 
-MemoryStream &memory(thandle_t handle) { return *static_cast<MemoryStream *>(handle); }
-FileStream &file(thandle_t handle) { return *static_cast<FileStream *>(handle); }
+MemoryStream &memory(thandle_t handle) {
+    return *static_cast<MemoryStream *>(handle);
+}
+FileStream &file(thandle_t handle) {
+    return *static_cast<FileStream *>(handle);
+}
 
 tmsize_t memory_read(thandle_t handle, void *buffer, tmsize_t count) {
     MemoryStream &s = memory(handle);
@@ -68,7 +72,9 @@ toff_t memory_seek(thandle_t handle, toff_t offset, int whence) {
     return target;
 }
 
-toff_t memory_size(thandle_t handle) { return memory(handle).size; }
+toff_t memory_size(thandle_t handle) {
+    return memory(handle).size;
+}
 
 // Input in memory is read in place, as a mapped file would be.
 int memory_map(thandle_t handle, void **base, toff_t *size) {
@@ -80,8 +86,12 @@ int memory_map(thandle_t handle, void **base, toff_t *size) {
 }
 
 void no_unmap(thandle_t, void *, toff_t) {}
-int no_map(thandle_t, void **, toff_t *) { return 0; }
-int closed(thandle_t) { return 0; } // the owner closes what it opened
+int no_map(thandle_t, void **, toff_t *) {
+    return 0;
+}
+int closed(thandle_t) {
+    return 0;
+} // the owner closes what it opened
 
 void note_failure(FileStream &s) {
     if (s.failure == 0) s.failure = errno != 0 ? errno : -1;
@@ -129,11 +139,15 @@ toff_t file_seek(thandle_t handle, toff_t offset, int whence) {
     return target;
 }
 
-toff_t file_size(thandle_t handle) { return file(handle).size; }
+toff_t file_size(thandle_t handle) {
+    return file(handle).size;
+}
 
 } // namespace
 
-MemoryStream::~MemoryStream() { std::free(data); }
+MemoryStream::~MemoryStream() {
+    std::free(data);
+}
 
 TIFF *open_tiff(MemoryStream &stream, const char *name, const char *mode, TIFFOpenOptions *options) {
     return TIFFClientOpenExt(name, mode, &stream, memory_read, memory_write, memory_seek, closed, memory_size,
@@ -142,8 +156,8 @@ TIFF *open_tiff(MemoryStream &stream, const char *name, const char *mode, TIFFOp
 
 TIFF *open_tiff(FileStream &stream, const char *name, const char *mode, TIFFOpenOptions *options) {
     stream.placed = false;
-    return TIFFClientOpenExt(name, mode, &stream, file_read, file_write, file_seek, closed, file_size, no_map,
-                             no_unmap, options);
+    return TIFFClientOpenExt(name, mode, &stream, file_read, file_write, file_seek, closed, file_size, no_map, no_unmap,
+                             options);
 }
 
 } // namespace iff::tiff

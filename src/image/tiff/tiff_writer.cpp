@@ -17,49 +17,35 @@ constexpr tmsize_t kCodedBufferBytes = 64 * 1024;
 
 } // namespace
 
-Status Writer::make(Compression compression, std::unique_ptr<Writer> &writer, Error *error) {
-    writer.reset(new (std::nothrow) Writer(compression));
-    if (writer == nullptr) return report(error, Status::memory, {"TIFF", -1, -1}, nullptr, "out of memory");
-    return Status::ok;
-}
-
 // Names are copied into std::string, whose only failure is memory; it stays
-// inside these three.
-Status Writer::to_path(const char *path, Compression compression, std::unique_ptr<Writer> &writer, Error *error) {
+// inside here.
+template <typename Open>
+Status Writer::open_output(Compression compression, const char *name, std::unique_ptr<Writer> &writer, Error *error,
+                           Open &&open) {
     try {
-        Status status = make(compression, writer, error);
-        if (status == Status::ok) status = writer->output_.open_path(path, error);
-        if (status != Status::ok) writer.reset();
-        return status;
-    } catch (const std::bad_alloc &) {
-        writer.reset();
-        return report(error, Status::memory, {path, -1, -1}, nullptr, "out of memory");
-    }
-}
-
-Status Writer::to_memory(Compression compression, std::unique_ptr<Writer> &writer, Error *error) {
-    try {
-        Status status = make(compression, writer, error);
-        if (status == Status::ok) status = writer->output_.open_memory(error);
-        if (status != Status::ok) writer.reset();
-        return status;
-    } catch (const std::bad_alloc &) {
-        writer.reset();
-        return report(error, Status::memory, {"memory", -1, -1}, nullptr, "out of memory");
-    }
-}
-
-Status Writer::to_writer(WriteFn write, void *context, const char *name, Compression compression,
-                         std::unique_ptr<Writer> &writer, Error *error) {
-    try {
-        Status status = make(compression, writer, error);
-        if (status == Status::ok) status = writer->output_.open_writer(write, context, name, error);
+        writer.reset(new (std::nothrow) Writer(compression));
+        Status status = writer != nullptr ? open(writer->output_) : Status::memory;
+        if (writer == nullptr) report(error, status, {name, -1, -1}, nullptr, "out of memory");
         if (status != Status::ok) writer.reset();
         return status;
     } catch (const std::bad_alloc &) {
         writer.reset();
         return report(error, Status::memory, {name, -1, -1}, nullptr, "out of memory");
     }
+}
+
+Status Writer::to_path(const char *path, Compression compression, std::unique_ptr<Writer> &writer, Error *error) {
+    return open_output(compression, path, writer, error, [&](Output &output) { return output.open_path(path, error); });
+}
+
+Status Writer::to_memory(Compression compression, std::unique_ptr<Writer> &writer, Error *error) {
+    return open_output(compression, "memory", writer, error, [&](Output &output) { return output.open_memory(error); });
+}
+
+Status Writer::to_writer(WriteFn write, void *context, const char *name, Compression compression,
+                         std::unique_ptr<Writer> &writer, Error *error) {
+    return open_output(compression, name, writer, error,
+                       [&](Output &output) { return output.open_writer(write, context, name, error); });
 }
 
 Status Writer::fail(Error *error, Status status, int32_t line, const char *what, const LibraryMessage *library) {
@@ -81,7 +67,8 @@ Status Writer::set_page_fields(const Page &page, Error *error) {
     bool set = TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) &&
                TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(page.width)) &&
                TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(page.height)) &&
-               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits) && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples) &&
+               TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, l.bits) &&
+               TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, l.samples) &&
                TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.photometric) &&
                TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
                TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
@@ -115,8 +102,7 @@ Status Writer::set_page_fields(const Page &page, Error *error) {
 Status Writer::begin_page(const Page &page, Error *error) {
     if (failed_) return repeat_failure(error);
     if (finished_) return report(error, Status::argument, {output_.name(), -1, -1}, nullptr, "the file is finished");
-    if (page_open_)
-        return fail(error, Status::argument, -1, "a new page began before the last one had all its rows");
+    if (page_open_) return fail(error, Status::argument, -1, "a new page began before the last one had all its rows");
     ++page_;
     const char *why = "";
     if (choose_layout(page, compression_, layout_, &why) != Status::ok) return fail(error, Status::argument, -1, why);
@@ -136,7 +122,8 @@ Status Writer::begin_page(const Page &page, Error *error) {
 // coded) takes it in the stored form.
 Status Writer::store_row(const uint8_t *row, int32_t y, Error *error) {
     const Layout &l = layout_;
-    uint8_t *target = l.one_strip ? strip_.data() : strip_.data() + size_t(uint32_t(y) % l.rows_per_strip) * l.stored_bytes;
+    uint8_t *target =
+        l.one_strip ? strip_.data() : strip_.data() + size_t(uint32_t(y) % l.rows_per_strip) * l.stored_bytes;
     const auto width = size_t(width_);
     if (l.photometric == PHOTOMETRIC_PALETTE) {
         const size_t outside = first_index_outside(row, width, palette_entries_);
@@ -170,8 +157,10 @@ Status Writer::write_rows(const uint8_t *rows, size_t count, size_t stride, Erro
     if (!page_open_) return fail(error, Status::argument, -1, "rows came with no page begun");
     if (count == 0) return Status::ok;
     if (rows == nullptr) return fail(error, Status::argument, rows_done_, "no rows");
-    if (count > size_t(height_ - rows_done_)) return fail(error, Status::argument, rows_done_, "more rows than the page has");
-    if (count > 1 && stride < layout_.row_bytes) return fail(error, Status::argument, rows_done_, "the stride is shorter than a row");
+    if (count > size_t(height_ - rows_done_))
+        return fail(error, Status::argument, rows_done_, "more rows than the page has");
+    if (count > 1 && stride < layout_.row_bytes)
+        return fail(error, Status::argument, rows_done_, "the stride is shorter than a row");
     for (size_t i = 0; i < count; ++i) {
         const int32_t y = rows_done_;
         if (Status status = store_row(rows + i * stride, y, error); status != Status::ok) return status;

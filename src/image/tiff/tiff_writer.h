@@ -57,7 +57,9 @@ class Writer {
 
   private:
     explicit Writer(Compression compression) : compression_(compression) {}
-    static Status make(Compression compression, std::unique_ptr<Writer> &writer, Error *error);
+    template <typename Open>
+    static Status open_output(Compression compression, const char *name, std::unique_ptr<Writer> &writer, Error *error,
+                              Open &&open);
 
     Status fail(Error *error, Status status, int32_t line, const char *what, const LibraryMessage *library = nullptr);
     Status repeat_failure(Error *error) const;
@@ -69,7 +71,7 @@ class Writer {
     Output output_;
     Layout layout_;
     uint32_t palette_entries_ = 0;
-    int32_t page_ = -1;  // the page in hand, from 0
+    int32_t page_ = -1; // the page in hand, from 0
     int32_t width_ = 0;
     int32_t height_ = 0; // its rows
     int32_t rows_done_ = 0;
