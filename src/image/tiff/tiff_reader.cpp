@@ -98,8 +98,13 @@ Status Reader::page_info(uint32_t page, PageInfo &info, Error *error) {
     const auto p = int32_t(page);
     if (page >= pages_) return report(error, Status::argument, {name_.c_str(), p, -1}, nullptr, "no such page");
     message_.clear();
-    if (!TIFFSetDirectory(tiff_, tdir_t(page)))
-        return fail(error, Status::malformed, p, -1, "cannot read the page's directory");
+    // The page in hand (its info, then its rows) is not read again.
+    if (page != loaded_page_) {
+        loaded_page_ = UINT32_MAX;
+        if (!TIFFSetDirectory(tiff_, tdir_t(page)))
+            return fail(error, Status::malformed, p, -1, "cannot read the page's directory");
+        loaded_page_ = page;
+    }
     TIFF *tif = tiff_;
     PageInfo out;
     out.index = page;

@@ -62,8 +62,9 @@ class Reader {
     LibraryMessage message_;
     TIFF *tiff_ = nullptr;
     uint32_t pages_ = 0;
-    OwnedBuffer scanline_; // one row as stored
-    OwnedBuffer block_;    // rows in the caller's form
+    uint32_t loaded_page_ = 0; // the directory libtiff holds; UINT32_MAX after a failure
+    OwnedBuffer scanline_;     // one row as stored
+    OwnedBuffer block_;        // rows in the caller's form
 };
 
 } // namespace iff::tiff
