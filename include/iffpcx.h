@@ -17,6 +17,8 @@
 #define IFFPCX_VERSION_MINOR 1
 #define IFFPCX_VERSION_PATCH 0
 #define IFFPCX_VERSION_STRING "1.1.0"
+/* One number that grows with every release: major * 10000 + minor * 100 + patch. */
+#define IFFPCX_VERSION_NUMBER (IFFPCX_VERSION_MAJOR * 10000 + IFFPCX_VERSION_MINOR * 100 + IFFPCX_VERSION_PATCH)
 
 #ifdef __cplusplus
 extern "C" {
@@ -125,6 +127,27 @@ enum {
     IFF_PALETTE_AFTER_DATA = 1 /* directly after the image data: every PCX reader finds it */
 };
 
+/* ---- Colour classes (IFFImageInfo.color_class) ---------------------------- */
+enum {
+    IFF_CLASS_BILEVEL = 0, /* 1 bit per pixel */
+    IFF_CLASS_GRAY = 1,    /* gray levels (the header's palette information says grayscale) */
+    IFF_CLASS_PALETTE = 2, /* indices into a palette */
+    IFF_CLASS_RGB = 3      /* 24-bit red, green, blue in three 8-bit planes */
+};
+
+/* ---- Other plain numbers of the interface ---------------------------------- */
+enum {
+    IFF_KIND_READ = 2,            /* IFFImageInfo.kind as reading fills it; writing takes 0..2 */
+    IFF_RESOLUTION_X = 1,         /* IFF_REQ_RESOLUTION flags: the horizontal value */
+    IFF_RESOLUTION_Y = 2,         /* ... the vertical value (in the first slot without IFF_RESOLUTION_X) */
+    IFF_STREAM_READ = 0x8000,     /* open callback flags: an existing stream, read only */
+    IFF_STREAM_CREATE = 0x8302,   /* ... a new (created or truncated) stream, read and write */
+    IFF_STREAM_PERMISSION = 0666, /* open callback permission of a created stream */
+    IFF_SEEK_SET = 0,             /* seek callback origins: from the start, */
+    IFF_SEEK_CUR = 1,             /* from the current position, */
+    IFF_SEEK_END = 2              /* from the end */
+};
+
 /* ---- Records -------------------------------------------------------------- */
 
 /* The host's description of an image. IFFOpen fills it on reading (and page
@@ -134,7 +157,7 @@ typedef struct IFFImageInfo {
     uint32_t host_data;   /* belongs to the host; never read or written by the library */
     int32_t width;        /* pixels per line */
     int32_t height;       /* lines */
-    uint32_t color_class; /* 0 bilevel, 1 grayscale, 2 palette colour, 3 RGB */
+    uint32_t color_class; /* IFF_CLASS_...: 0 bilevel, 1 grayscale, 2 palette colour, 3 RGB */
     int32_t bits;         /* bits per pixel; 8 for RGB (bits per channel) */
     uint32_t kind;        /* 2 on reading; 0..2 accepted on writing */
     uint32_t reserved;    /* set to 0 by IFFOpen */
@@ -186,6 +209,46 @@ IFF_API int32_t IFF_CALL IFFSeek(int32_t handle, int32_t line);
 
 /* Everything else: see the request numbers above. */
 IFF_API int32_t IFF_CALL IFFControl(int32_t handle, uint32_t request, uint32_t flags, int32_t value, void *data);
+
+/* ---- Status names and texts, for messages ------------------------------- */
+/* Inline, so that a host gets them without the library exporting more than
+ * its six entry points. Unknown codes give "IFF_ERR_UNKNOWN" and a text that
+ * says so. */
+static inline const char *IFFStatusName(int32_t status) {
+    switch (status) {
+    case IFF_OK: return "IFF_OK";
+    case IFF_ERR_LINE: return "IFF_ERR_LINE";
+    case IFF_ERR_HANDLE: return "IFF_ERR_HANDLE";
+    case IFF_ERR_UNSUPPORTED: return "IFF_ERR_UNSUPPORTED";
+    case IFF_ERR_REQUEST: return "IFF_ERR_REQUEST";
+    case IFF_ERR_MEMORY: return "IFF_ERR_MEMORY";
+    case IFF_ERR_FORMAT: return "IFF_ERR_FORMAT";
+    case IFF_ERR_OPEN: return "IFF_ERR_OPEN";
+    case IFF_ERR_CLOSE: return "IFF_ERR_CLOSE";
+    case IFF_ERR_READ: return "IFF_ERR_READ";
+    case IFF_ERR_WRITE: return "IFF_ERR_WRITE";
+    case IFF_ERR_SEEK: return "IFF_ERR_SEEK";
+    default: return "IFF_ERR_UNKNOWN";
+    }
+}
+
+static inline const char *IFFStatusText(int32_t status) {
+    switch (status) {
+    case IFF_OK: return "success";
+    case IFF_ERR_LINE: return "a scan line failed to decode: the image data ended early";
+    case IFF_ERR_HANDLE: return "unknown handle or an image description that makes no sense";
+    case IFF_ERR_UNSUPPORTED: return "a layout, open mode or request the library does not have";
+    case IFF_ERR_REQUEST: return "a request not valid here, or an argument out of range";
+    case IFF_ERR_MEMORY: return "out of memory";
+    case IFF_ERR_FORMAT: return "not a PCX file of a supported version, or a colour image without palette";
+    case IFF_ERR_OPEN: return "the file could not be opened";
+    case IFF_ERR_CLOSE: return "the file could not be closed";
+    case IFF_ERR_READ: return "the file is shorter than its header or page directory needs";
+    case IFF_ERR_WRITE: return "the file took fewer bytes than were written";
+    case IFF_ERR_SEEK: return "the file could not be positioned";
+    default: return "not a status the library documents";
+    }
+}
 
 #ifdef __cplusplus
 }

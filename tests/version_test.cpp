@@ -11,4 +11,15 @@ TEST(Version, MacrosAgreeWithTheStringAndTheBuild) {
                                std::to_string(IFFPCX_VERSION_PATCH);
     EXPECT_EQ(joined, IFFPCX_VERSION_STRING);
     EXPECT_EQ(std::string(IFFPCX_PROJECT_VERSION), IFFPCX_VERSION_STRING);
+    EXPECT_EQ(IFFPCX_VERSION_NUMBER, IFFPCX_VERSION_MAJOR * 10000 + IFFPCX_VERSION_MINOR * 100 + IFFPCX_VERSION_PATCH);
+}
+
+// Every documented status has a name of its own and a text; others are named unknown.
+TEST(Version, StatusNamesCoverEveryStatus) {
+    for (int32_t status = -1; status <= 13; ++status) {
+        const std::string name = IFFStatusName(status);
+        const bool documented = status >= 0 && status <= 12 && status != 6;
+        EXPECT_EQ(name != "IFF_ERR_UNKNOWN", documented) << status;
+        EXPECT_FALSE(std::string(IFFStatusText(status)).empty());
+    }
 }

@@ -9,11 +9,11 @@ namespace iff {
 
 // Open callback arguments: an existing stream read-only, or a new stream
 // (created or truncated) for reading and writing; permission octal 666.
-constexpr int32_t kOpenExisting = 0x8000;
-constexpr int32_t kOpenCreate = 0x8302;
-constexpr int32_t kOpenPermission = 0x1B6;
+constexpr int32_t kOpenExisting = IFF_STREAM_READ;
+constexpr int32_t kOpenCreate = IFF_STREAM_CREATE;
+constexpr int32_t kOpenPermission = IFF_STREAM_PERMISSION;
 
-enum SeekOrigin : int32_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+enum SeekOrigin : int32_t { kFromStart = IFF_SEEK_SET, kFromCurrent = IFF_SEEK_CUR, kFromEnd = IFF_SEEK_END };
 
 inline int32_t stream_read(IFFHandle &h, void *buffer, int32_t count) {
     return h.stream_ops.read(h.stream, buffer, count);
