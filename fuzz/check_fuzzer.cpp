@@ -86,7 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(std::strcmp(after->format, report->format) == 0 && after->page_count == report->page_count);
     for (uint32_t page = 0; page < report->page_count; ++page) {
         const iffpcx_page_summary &a = report->pages[page], &b = after->pages[page];
-        FUZZ_CHECK(decoded(data + a.offset, a.size) == decoded(repaired->data + b.offset, b.size));
+        // Pages lie inside their files, whose sizes are size_t.
+        FUZZ_CHECK(decoded(data + size_t(a.offset), size_t(a.size)) ==
+                   decoded(repaired->data + size_t(b.offset), size_t(b.size)));
     }
     iffpcx_report_free(after);
     iffpcx_repaired_free(repaired);
