@@ -204,6 +204,21 @@ const Refusal kRefusals[] = {
      },
      1,
      {"np_24bit.pcx", "5160 pixels", "5000"}},
+    // The limit lifted to the largest window: a 65536 x 65536 page passes
+    // it and fails only where its data end; a higher limit is no limit.
+    {"largest_window_with_the_limit_lifted",
+     [](const TempDir &d) {
+         write_bytes(d / "widest.pcx", square_page(65536, 8192, std::vector<uint8_t>(72, 0xC1)));
+         return std::string(R"(exec "$1" decode --max-pixels 4294967296 "$D/widest.pcx" "$D/out.pbm")");
+     },
+     1,
+     {"widest.pcx", "decoding line 0", "IFF_ERR_LINE"}},
+    {"limit_beyond_the_largest_window",
+     [](const TempDir &) {
+         return R"(exec "$1" decode --max-pixels 4294967297 ")" + corpus("np_24bit.pcx") + R"(" "$D/out.png")";
+     },
+     2,
+     {"--max-pixels", "1 to 4294967296"}},
     {"image_beyond_a_chosen_limit",
      [](const TempDir &) {
          return R"(exec "$1" encode --max-pixels 5000 ")" + corpus("np_24bit.ppm") + R"(" "$D/out.pcx")";
