@@ -304,6 +304,35 @@ const Refusal kRefusals[] = {
      },
      1,
      {"in.ppm", "standard input"}},
+    // Standard output that takes nothing (a full disk): every command that
+    // writes there fails, however little it wrote.
+    {"info_json_to_a_full_disk",
+     [](const TempDir &) {
+         const std::string file = "\"" + corpus("np_pages.dcx") + "\"";
+         return "exec \"$1\" info --json " + file + " " + file + " " + file + " " + file + " " + file + " > /dev/full";
+     },
+     1,
+     {"info", "standard output", "No space left"}},
+    {"info_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" info ")" + corpus("np_24bit.pcx") + R"(" > /dev/full)"; },
+     1,
+     {"info", "standard output", "No space left"}},
+    {"help_to_a_full_disk",
+     [](const TempDir &) { return std::string(R"(exec "$1" decode --help > /dev/full)"); },
+     1,
+     {"decode", "standard output"}},
+    {"version_to_a_full_disk",
+     [](const TempDir &) { return std::string(R"(exec "$1" --version > /dev/full)"); },
+     1,
+     {"standard output"}},
+    {"decode_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" decode ")" + corpus("np_24bit.pcx") + R"(" - > /dev/full)"; },
+     1,
+     {"decode", "standard output", "No space left"}},
+    {"pack_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" pack - ")" + corpus("np_24bit.pcx") + R"(" > /dev/full)"; },
+     1,
+     {"pack", "standard output", "No space left"}},
     // Standard streams misused.
     {"several_png_pages_to_stdout",
      [](const TempDir &) { return R"(exec "$1" decode --to png ")" + corpus("np_pages.dcx") + R"(" -)"; },

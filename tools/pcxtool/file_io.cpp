@@ -270,9 +270,7 @@ void PendingFile::write_at(uint64_t offset, const uint8_t *data, size_t size) {
 
 void PendingFile::finish() {
     if (to_stdout_) {
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            throw input_error(target_ + ": cannot write: " + system_reason());
-        }
+        finish_standard_output();
         return;
     }
     if (finished_) {
@@ -323,6 +321,21 @@ void write_whole_file(OutputBatch &batch, const std::string &target, ByteView by
     PendingFile &file = batch.add(target);
     file.write(bytes.data(), bytes.size());
     file.finish();
+}
+
+void write_standard_output(const std::string &text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+        throw input_error(std::string(kStandardOutput) + ": cannot write: " + system_reason());
+    }
+}
+
+void finish_standard_output() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        // A write that failed earlier leaves the flag, not its errno.
+        throw input_error(std::string(kStandardOutput) +
+                          ": cannot write: " + (errno != 0 ? system_reason() : "an earlier write failed"));
+    }
 }
 
 void remove_temporaries_on_signals() {

@@ -101,6 +101,14 @@ class OutputBatch {
 
 void write_whole_file(OutputBatch &batch, const std::string &target, ByteView bytes);
 
+// Writes text to standard output; a failed write is an input error naming
+// standard output and the reason.
+void write_standard_output(const std::string &text);
+// Flushes standard output; any write to it that failed, now or earlier, is
+// an input error, so that output lost on a full disk or a broken pipe never
+// passes for success.
+void finish_standard_output();
+
 // Refuses a target that is one of the inputs read so far (the same path, or
 // the same file through a link; for "-", standard output redirected to one).
 // PendingFile checks this itself; a command that writes several files checks

@@ -1,8 +1,6 @@
 // pcxtool: converts PCX and DCX images to and from PNG and PNM, describes
 // them, and assembles and splits DCX files, all through the iffpcx library.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -113,6 +111,18 @@ void print_overview(std::FILE *to) {
     std::fputs(kOverviewEnd, to);
 }
 
+// What went to standard output must have arrived: `who` names the command
+// in the message of a failed write.
+int with_output_checked(const std::string &who, int status) {
+    try {
+        finish_standard_output();
+    } catch (const ToolError &error) {
+        std::fprintf(stderr, "pcxtool: %s%s\n", who.c_str(), error.what());
+        return kExitBadInput;
+    }
+    return status;
+}
+
 } // namespace
 
 } // namespace pcxtool
@@ -126,11 +136,11 @@ int main(int argc, char **argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         print_overview(stdout);
-        return kExitOk;
+        return with_output_checked("", kExitOk);
     }
     if (name == "--version") {
         std::printf("pcxtool (iffpcx %s)\n", IFFPCX_VERSION_STRING);
-        return kExitOk;
+        return with_output_checked("", kExitOk);
     }
     const CommandHelp *command = nullptr;
     for (const CommandHelp &candidate : command_table()) {
@@ -146,12 +156,7 @@ int main(int argc, char **argv) {
     remove_temporaries_on_signals();
     try {
         const int status = command->run(Args(argv + 2, argv + argc));
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "pcxtool: %s: cannot write to standard output: %s\n", command->name,
-                         std::strerror(errno));
-            return kExitBadInput;
-        }
-        return status;
+        return with_output_checked(std::string(command->name) + ": ", status);
     } catch (const ToolError &error) {
         std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
         if (error.exit_status() == kExitUsage) {
