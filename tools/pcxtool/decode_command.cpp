@@ -192,7 +192,7 @@ int run_decode(const Args &args) {
     for (int page : pages) {
         file.check_page(page);
         targets.push_back(to_stdout ? pattern : page_output_name(pattern, page, !one_page && file.page_count() > 1));
-        refuse_overwriting_inputs(targets.back());
+        check_output_target(targets.back());
     }
     OutputBatch batch;
     std::vector<std::string> written;

@@ -39,6 +39,19 @@ std::string base_name_of(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A name in the target's folder for mkstemp: hidden, after the target.
+std::string hidden_name(const std::string &target) {
+    return folder_of(target) + "/." + base_name_of(target) + ".XXXXXX";
+}
+
+// A folder at the target would refuse the rename only once the work is done.
+void refuse_folder(const std::string &target) {
+    struct stat status {};
+    if (lstat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw input_error(target + ": is a folder; name the output file another way");
+    }
+}
+
 // mkstemp creates files readable by the owner only; outputs get the usual
 // permissions the user's umask allows.
 mode_t default_file_mode() {
@@ -191,19 +204,22 @@ InputFile::~InputFile() {
     }
 }
 
-void refuse_overwriting_inputs(const std::string &target) {
+void check_output_target(const std::string &target) {
     struct stat status {};
     if (is_standard_stream(target)) {
         if (fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
             refuse_if_input(status, kStandardOutput);
         }
-    } else if (stat(target.c_str(), &status) == 0) {
+        return;
+    }
+    if (stat(target.c_str(), &status) == 0) {
         refuse_if_input(status, target);
     }
+    refuse_folder(target);
 }
 
 PendingFile::PendingFile(const std::string &target) : target_(target) {
-    refuse_overwriting_inputs(target);
+    check_output_target(target);
     if (is_standard_stream(target)) {
         target_ = kStandardOutput;
         to_stdout_ = true;
@@ -213,7 +229,7 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     if (target_.empty() || target_.back() == '/') {
         throw usage_error("'" + target_ + "' names a folder, not an output file");
     }
-    std::string pattern = folder_of(target_) + "/." + base_name_of(target_) + ".XXXXXX";
+    std::string pattern = hidden_name(target_);
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     const int fd = mkstemp(pattern.data());
     if (fd < 0) {
@@ -285,17 +301,50 @@ void PendingFile::finish() {
     finished_ = true;
 }
 
-void PendingFile::commit() {
-    finish();
+void PendingFile::place() {
     if (to_stdout_) {
         return;
     }
-    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
+    // A file at the target is linked aside under a free name of the folder
+    // first (moved, where links are not had), so that undoing puts it back.
+    struct stat status {};
+    if (lstat(target_.c_str(), &status) == 0) {
+        std::string aside = hidden_name(target_);
+        const int fd = mkstemp(aside.data());
+        if (fd < 0) {
+            throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        }
+        close(fd);
+        unlink(aside.c_str());
+        if (link(target_.c_str(), aside.c_str()) != 0 && rename(target_.c_str(), aside.c_str()) != 0) {
+            throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        }
+        replaced_path_ = aside;
+    }
     if (rename(temp_path_.c_str(), target_.c_str()) != 0) {
-        throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        const std::string reason = system_reason();
+        take_back();
+        throw input_error(target_ + ": cannot put the output in place: " + reason);
+    }
+    committed_ = true;
+}
+
+void PendingFile::take_back() {
+    if (!replaced_path_.empty()) {
+        rename(replaced_path_.c_str(), target_.c_str());
+        replaced_path_.clear();
+    } else if (committed_) {
+        unlink(target_.c_str());
+    }
+    committed_ = false;
+}
+
+void PendingFile::settle() {
+    if (!replaced_path_.empty()) {
+        unlink(replaced_path_.c_str());
+        replaced_path_.clear();
     }
     forget_temporary(temp_path_);
-    committed_ = true;
 }
 
 PendingFile &OutputBatch::add(const std::string &target) {
@@ -312,8 +361,27 @@ void OutputBatch::commit_all() {
     for (auto &file : files_) {
         file->finish();
     }
+    // Held throughout, so that a signal's clean-up comes before the first
+    // rename or after the last.
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     for (auto &file : files_) {
-        file->commit();
+        if (!file->to_stdout_) {
+            refuse_folder(file->target_);
+        }
+    }
+    size_t placed = 0;
+    try {
+        for (; placed < files_.size(); ++placed) {
+            files_[placed]->place();
+        }
+    } catch (...) {
+        while (placed > 0) {
+            files_[--placed]->take_back();
+        }
+        throw;
+    }
+    for (auto &file : files_) {
+        file->settle();
     }
 }
 

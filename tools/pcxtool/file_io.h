@@ -76,11 +76,20 @@ class PendingFile {
     // Flushes and closes the temporary file; write errors surface here.
     // Standard output is flushed and stays open for more.
     void finish();
-    void commit();
 
   private:
+    friend class OutputBatch;
+    // The steps of OutputBatch::commit_all, with the temporaries' lock held.
+    // place() moves the finished file to its target, keeping a file that
+    // stood there aside; take_back() undoes that, settle() drops the file
+    // kept aside.
+    void place();
+    void take_back();
+    void settle();
+
     std::string target_;
     std::string temp_path_;
+    std::string replaced_path_; // where place() kept the target's former file
     std::FILE *stream_ = nullptr;
     int descriptor_ = -1; // the temporary file's, for write_at from any thread
     bool to_stdout_ = false;
@@ -93,6 +102,9 @@ class PendingFile {
 class OutputBatch {
   public:
     PendingFile &add(const std::string &target);
+    // Gives every output its name, or none: every target is checked first,
+    // and a rename that fails still undoes those made before it, putting
+    // back the files they replaced.
     void commit_all();
 
   private:
@@ -110,10 +122,11 @@ void write_standard_output(const std::string &text);
 void finish_standard_output();
 
 // Refuses a target that is one of the inputs read so far (the same path, or
-// the same file through a link; for "-", standard output redirected to one).
-// PendingFile checks this itself; a command that writes several files checks
-// every name first, so that it refuses before any work.
-void refuse_overwriting_inputs(const std::string &target);
+// the same file through a link; for "-", standard output redirected to one),
+// or that a file cannot be renamed to: a folder. PendingFile checks this
+// itself; a command that writes several files checks every name first, so
+// that it refuses before any work.
+void check_output_target(const std::string &target);
 
 // Called once at start, before any other thread exists: SIGINT, SIGTERM and
 // SIGHUP (unless the caller ignores them) are then taken by a thread that
