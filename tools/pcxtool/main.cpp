@@ -36,7 +36,8 @@ const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
                           "\n"
                           "  --json   one JSON array with an object per file\n";
 
-const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [-v] IN OUT\n"
+const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [--partial] [-v]\n"
+                            "                      IN OUT\n"
                             "\n"
                             "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
                             "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
@@ -56,6 +57,8 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "  --to FORMAT      png, pnm, pbm, pgm or ppm, whatever OUT is named\n"
                             "  --max-pixels N   refuse pages of more than N pixels (default 268435456,\n"
                             "                   16384 x 16384)\n"
+                            "  --partial        keep a page whose data end early, its missing lines as\n"
+                            "                   zeros (index 0); the exit status is still 1\n"
                             "  -v, --verbose    name each output on stderr\n";
 
 const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N]\n"
