@@ -152,8 +152,8 @@ TEST_P(BitPlanePages, DecodeToTheValueOfEveryPlane) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, BitPlanePages, testing::Values(PlaneLayout{2, 2}, PlaneLayout{2, 3},
-                                                                 PlaneLayout{2, 4}, PlaneLayout{4, 2}),
+INSTANTIATE_TEST_SUITE_P(Layouts, BitPlanePages,
+                         testing::Values(PlaneLayout{2, 2}, PlaneLayout{2, 3}, PlaneLayout{2, 4}, PlaneLayout{4, 2}),
                          [](const testing::TestParamInfo<PlaneLayout> &param_info) {
                              return std::to_string(param_info.param.bits) + "_bits_in_" +
                                     std::to_string(param_info.param.planes) + "_planes";
