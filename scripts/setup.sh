@@ -3,5 +3,5 @@
 # other PCX readers need, when they are missing.
 set -euo pipefail
 source "$(dirname "$0")/install-missing.sh"
-install_missing cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libdeflate-dev \
+install_missing cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libdeflate-dev \
   netpbm python3-pil binutils pkg-config
