@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -155,6 +156,62 @@ void take_signals(sigset_t watched) {
     _exit(128 + signal_number);
 }
 
+// Mapped inputs, for the handler of SIGBUS, which a mapped file cut short
+// by another program raises at the first access past its new end. Slots are
+// taken and given back with atomic operations only, so the handler may read
+// them at any time.
+struct MappedInput {
+    std::atomic<uintptr_t> start{0}; // 0: a free slot
+    std::atomic<size_t> size{0};
+    std::atomic<const char *> name{nullptr};
+};
+constexpr size_t kMappedSlots = 64;
+MappedInput g_mapped[kMappedSlots];
+size_t g_page_size = 4096;
+std::atomic<bool> g_naming_change{false}; // taken by the first handler that finds a change
+std::atomic<bool> g_input_changed{false}; // set once that handler named the input
+char g_changed_name[512];
+
+MappedInput *take_mapped_slot(const void *start, size_t size, const char *name) {
+    for (MappedInput &slot : g_mapped) {
+        uintptr_t expected = 0;
+        if (slot.start.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(start))) {
+            slot.name.store(name);
+            slot.size.store(size);
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+// Puts zero pages where the lost ones were, from the faulting page to the
+// mapping's end, so that the work goes on to an orderly failure; a fault in
+// no mapped input takes the default action.
+void on_bus_error(int, siginfo_t *info, void *) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappedInput &slot : g_mapped) {
+        const uintptr_t start = slot.start.load();
+        const size_t size = slot.size.load();
+        if (start == 0 || address < start || address - start >= size) {
+            continue;
+        }
+        const uintptr_t page = address & ~(uintptr_t{g_page_size} - 1);
+        if (mmap(reinterpret_cast<void *>(page), start + size - page, PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+            break;
+        }
+        if (!g_naming_change.exchange(true)) {
+            const char *name = slot.name.load();
+            for (size_t k = 0; name != nullptr && name[k] != '\0' && k + 1 < sizeof g_changed_name; ++k) {
+                g_changed_name[k] = name[k];
+            }
+            g_input_changed.store(true);
+        }
+        return;
+    }
+    signal(SIGBUS, SIG_DFL); // the faulting access runs again and ends the program
+}
+
 } // namespace
 
 InputFile::InputFile(const std::string &path, StartCheck plausible_start)
@@ -192,6 +249,13 @@ InputFile::InputFile(const std::string &path, StartCheck plausible_start)
         bytes_ = ByteView(read_);
         return;
     }
+    mapped_slot_ = take_mapped_slot(mapping, size, name_.c_str());
+    if (mapped_slot_ == nullptr) { // more mapped inputs than slots: read this one
+        munmap(mapping, size);
+        read_in_pieces(input.fd, name_, plausible_start, read_);
+        bytes_ = ByteView(read_);
+        return;
+    }
     mapping_ = mapping;
     mapping_size_ = size;
     const size_t skip = std::min(static_cast<size_t>(start), size);
@@ -200,6 +264,9 @@ InputFile::InputFile(const std::string &path, StartCheck plausible_start)
 
 InputFile::~InputFile() {
     if (mapping_ != nullptr) {
+        auto *slot = static_cast<MappedInput *>(mapped_slot_);
+        slot->size.store(0);
+        slot->start.store(0);
         munmap(mapping_, mapping_size_);
     }
 }
@@ -364,6 +431,7 @@ void OutputBatch::commit_all() {
     // Held throughout, so that a signal's clean-up comes before the first
     // rename or after the last.
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
+    refuse_changed_input();
     for (auto &file : files_) {
         if (!file->to_stdout_) {
             refuse_folder(file->target_);
@@ -389,6 +457,25 @@ void write_whole_file(OutputBatch &batch, const std::string &target, ByteView by
     PendingFile &file = batch.add(target);
     file.write(bytes.data(), bytes.size());
     file.finish();
+}
+
+void survive_changing_inputs() {
+    g_page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
+const char *changed_input() {
+    return g_input_changed.load() ? g_changed_name : nullptr;
+}
+
+void refuse_changed_input() {
+    if (const char *name = changed_input()) {
+        throw input_error(std::string(name) + ": the input changed while it was read");
+    }
 }
 
 void write_standard_output(const std::string &text) {

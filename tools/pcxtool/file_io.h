@@ -44,6 +44,7 @@ class InputFile {
 
   private:
     std::string name_;
+    void *mapped_slot_ = nullptr; // where the handler of SIGBUS finds the mapping
     void *mapping_ = nullptr;
     size_t mapping_size_ = 0;
     std::vector<uint8_t> read_;
@@ -127,6 +128,16 @@ void finish_standard_output();
 // itself; a command that writes several files checks every name first, so
 // that it refuses before any work.
 void check_output_target(const std::string &target);
+
+// Called once at start: an input mapped from a file that another program
+// cuts short meanwhile reads as zeros past its new end instead of ending the
+// program by SIGBUS, and is remembered as changed.
+void survive_changing_inputs();
+// The name of an input that changed while it was read, or nullptr.
+const char *changed_input();
+// Refuses the run's results when an input changed: an input error naming
+// it. OutputBatch checks this before it renames anything.
+void refuse_changed_input();
 
 // Called once at start, before any other thread exists: SIGINT, SIGTERM and
 // SIGHUP (unless the caller ignores them) are then taken by a thread that

@@ -114,10 +114,11 @@ void print_overview(std::FILE *to) {
     std::fputs(kOverviewEnd, to);
 }
 
-// What went to standard output must have arrived: `who` names the command
-// in the message of a failed write.
+// What went to standard output must have arrived, and come from inputs that
+// stayed as they were: `who` names the command in the message.
 int with_output_checked(const std::string &who, int status) {
     try {
+        refuse_changed_input();
         finish_standard_output();
     } catch (const ToolError &error) {
         std::fprintf(stderr, "pcxtool: %s%s\n", who.c_str(), error.what());
@@ -157,20 +158,27 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     remove_temporaries_on_signals();
+    survive_changing_inputs();
+    const std::string who = std::string(command->name) + ": ";
+    std::string failure;
+    int status = kExitBadInput;
     try {
-        const int status = command->run(Args(argv + 2, argv + argc));
-        return with_output_checked(std::string(command->name) + ": ", status);
+        return with_output_checked(who, command->run(Args(argv + 2, argv + argc)));
     } catch (const ToolError &error) {
-        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
-        if (error.exit_status() == kExitUsage) {
-            std::fprintf(stderr, "(see 'pcxtool %s --help')\n", command->name);
-        }
-        return error.exit_status();
+        failure = error.what();
+        status = error.exit_status();
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "pcxtool: %s: out of memory\n", command->name);
-        return kExitBadInput;
+        failure = "out of memory";
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
-        return kExitBadInput;
+        failure = error.what();
     }
+    // Whatever failed, an input that changed meanwhile is the reason.
+    if (changed_input() != nullptr) {
+        return with_output_checked(who, kExitBadInput);
+    }
+    std::fprintf(stderr, "pcxtool: %s%s\n", who.c_str(), failure.c_str());
+    if (status == kExitUsage) {
+        std::fprintf(stderr, "(see 'pcxtool %s --help')\n", command->name);
+    }
+    return status;
 }
