@@ -77,10 +77,16 @@ void PrintTo(const ChangedInput &c, std::ostream *os) {
 }
 
 const ChangedInput kChangedInputs[] = {
-    {"decode_pages_on_two_threads", "big.dcx", [](const TempDir &d) { write_bytes(d / "big.dcx", white_pages()); },
-     {"decode", "IN", "page-%d.png"}, ".page-"},
-    {"encode_pixels_read_where_they_lie", "big.ppm", [](const TempDir &d) { write_varied_ppm(d / "big.ppm", 6000); },
-     {"encode", "IN", "out.pcx"}, ".out.pcx"},
+    {"decode_pages_on_two_threads",
+     "big.dcx",
+     [](const TempDir &d) { write_bytes(d / "big.dcx", white_pages()); },
+     {"decode", "IN", "page-%d.png"},
+     ".page-"},
+    {"encode_pixels_read_where_they_lie",
+     "big.ppm",
+     [](const TempDir &d) { write_varied_ppm(d / "big.ppm", 6000); },
+     {"encode", "IN", "out.pcx"},
+     ".out.pcx"},
 };
 
 class ChangedInputs : public testing::TestWithParam<ChangedInput> {};
