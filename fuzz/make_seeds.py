@@ -81,6 +81,10 @@ def main():
     seed("pnm", "plain_ppm", b"P3\n# a comment\n2 2\n15\n0 1 2 3 4 5\n6 7 8 9 10 11\n")
     seed("pnm", "plain_pbm", b"P1\n3 2\n1 0 1\n0 1 0\n")
     seed("pnm", "wide_pgm", b"P5 2 1 65535\n\x01\x02\x03\x04")
+    # Ten-bit samples, whose scaling to 0..255 rounds.
+    seed("pnm", "ppm_1023", b"P6 3 2 1023\n" + b"".join(struct.pack(">H", (k * 97) % 1024) for k in range(18)))
+    seed("pnm", "plain_pgm_1023", b"P2 4 1 1023\n0 511 512 1023\n")
+    seed("png", "rgb16", netpbm("pnmtopng", [], b"P6 2 2 65535\n" + bytes((k * 37) & 255 for k in range(24))))
     for name, mode in (("gray", "L"), ("rgb", "RGB"), ("rgba", "RGBA"), ("bilevel", "1"), ("gray_alpha", "LA")):
         seed("png", name, encoded(picture("RGB", 6, 3).convert(mode), "PNG"))
     seed("png", "palette", encoded(picture("P", 6, 3), "PNG"))

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the cross-checks with
-# other PCX readers need, when they are missing.
+# other PCX readers need (libnetpbm-dev: the pnm fuzz target's reference), when
+# they are missing.
 set -euo pipefail
 source "$(dirname "$0")/install-missing.sh"
-install_missing cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libdeflate-dev libtiff-dev \
-  netpbm python3-pil binutils pkg-config libtiff-tools
+install_missing cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libdeflate-dev \
+  libtiff-dev netpbm libnetpbm-dev python3-pil binutils pkg-config libtiff-tools

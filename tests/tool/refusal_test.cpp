@@ -204,6 +204,21 @@ const Refusal kRefusals[] = {
      },
      1,
      {"np_24bit.pcx", "5160 pixels", "5000"}},
+    // The limit lifted to the largest window: a 65536 x 65536 page passes
+    // it and fails only where its data end; a higher limit is no limit.
+    {"largest_window_with_the_limit_lifted",
+     [](const TempDir &d) {
+         write_bytes(d / "widest.pcx", square_page(65536, 8192, std::vector<uint8_t>(72, 0xC1)));
+         return std::string(R"(exec "$1" decode --max-pixels 4294967296 "$D/widest.pcx" "$D/out.pbm")");
+     },
+     1,
+     {"widest.pcx", "decoding line 0", "IFF_ERR_LINE"}},
+    {"limit_beyond_the_largest_window",
+     [](const TempDir &) {
+         return R"(exec "$1" decode --max-pixels 4294967297 ")" + corpus("np_24bit.pcx") + R"(" "$D/out.png")";
+     },
+     2,
+     {"--max-pixels", "1 to 4294967296"}},
     {"image_beyond_a_chosen_limit",
      [](const TempDir &) {
          return R"(exec "$1" encode --max-pixels 5000 ")" + corpus("np_24bit.ppm") + R"(" "$D/out.pcx")";
@@ -289,6 +304,35 @@ const Refusal kRefusals[] = {
      },
      1,
      {"in.ppm", "standard input"}},
+    // Standard output that takes nothing (a full disk): every command that
+    // writes there fails, however little it wrote.
+    {"info_json_to_a_full_disk",
+     [](const TempDir &) {
+         const std::string file = "\"" + corpus("np_pages.dcx") + "\"";
+         return "exec \"$1\" info --json " + file + " " + file + " " + file + " " + file + " " + file + " > /dev/full";
+     },
+     1,
+     {"info", "standard output", "No space left"}},
+    {"info_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" info ")" + corpus("np_24bit.pcx") + R"(" > /dev/full)"; },
+     1,
+     {"info", "standard output", "No space left"}},
+    {"help_to_a_full_disk",
+     [](const TempDir &) { return std::string(R"(exec "$1" decode --help > /dev/full)"); },
+     1,
+     {"decode", "standard output"}},
+    {"version_to_a_full_disk",
+     [](const TempDir &) { return std::string(R"(exec "$1" --version > /dev/full)"); },
+     1,
+     {"standard output"}},
+    {"decode_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" decode ")" + corpus("np_24bit.pcx") + R"(" - > /dev/full)"; },
+     1,
+     {"decode", "standard output", "No space left"}},
+    {"pack_to_a_full_disk",
+     [](const TempDir &) { return R"(exec "$1" pack - ")" + corpus("np_24bit.pcx") + R"(" > /dev/full)"; },
+     1,
+     {"pack", "standard output", "No space left"}},
     // Standard streams misused.
     {"several_png_pages_to_stdout",
      [](const TempDir &) { return R"(exec "$1" decode --to png ")" + corpus("np_pages.dcx") + R"(" -)"; },

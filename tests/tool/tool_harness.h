@@ -30,9 +30,10 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &s
 // Runs a /bin/sh script in which "$1" is pcxtool, checked like run_pcxtool.
 RunResult run_shell(const std::string &script);
 
-// Starts pcxtool without waiting, its output and messages discarded and
-// SIGINT, SIGTERM and SIGHUP at their defaults; returns its process id.
-int start_pcxtool(const std::vector<std::string> &args);
+// Starts pcxtool without waiting, its output discarded, its messages written
+// to `messages` and SIGINT, SIGTERM and SIGHUP at their defaults; returns
+// its process id.
+int start_pcxtool(const std::vector<std::string> &args, const std::string &messages = "/dev/null");
 bool program_exists(const std::string &name);
 
 // A fresh folder, removed with everything in it at the end of the test.

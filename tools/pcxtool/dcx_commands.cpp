@@ -97,7 +97,7 @@ int run_unpack(const Args &args) {
     std::vector<std::string> targets;
     for (size_t page = 0; page < spans.size(); ++page) {
         targets.push_back(prefix + std::to_string(page) + ".pcx");
-        refuse_overwriting_inputs(targets.back());
+        check_output_target(targets.back());
     }
     OutputBatch batch;
     for (size_t page = 0; page < spans.size(); ++page) {

@@ -35,15 +35,18 @@ std::unique_ptr<RowSink> make_sink(ImageFormat format, PendingFile &file) {
 // What decoding one page left behind, for the report in page order.
 struct PageOutcome {
     std::string warnings;
+    std::string shortfall; // a page kept with lines missing (--partial)
     std::exception_ptr error;
 };
 
 // Decodes the pages on two threads, each with a reader of its own and every
 // other page, straight into their output files. Only the outcomes wait, and
 // they are reported in page order: the warnings of every page before the
-// first that failed, then its error, exactly as one thread would.
-void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages, const std::vector<std::string> &targets,
-                                 ImageFormat format, OutputBatch &batch) {
+// first that failed, then its error, exactly as one thread would. Returns
+// the failures of pages kept with lines missing, in page order.
+std::vector<std::string> decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
+                                                     const std::vector<std::string> &targets, ImageFormat format,
+                                                     OutputBatch &batch) {
     std::vector<PageOutcome> outcomes(pages.size());
     std::mutex batch_lock;
     // Pages after the first that failed are not needed.
@@ -53,8 +56,7 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages, c
         for (size_t k = first; k < pages.size() && k < first_failure.load(); k += 2) {
             try {
                 if (reader == nullptr) {
-                    own = std::make_unique<PcxFile>(file.bytes(), file.path());
-                    own->set_max_pixels(file.max_pixels());
+                    own = file.another_reader();
                     reader = own.get();
                 }
                 PendingFile *output = nullptr;
@@ -63,7 +65,7 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages, c
                     output = &batch.add(targets[k]);
                 }
                 std::unique_ptr<RowSink> sink = make_sink(format, *output);
-                reader->decode_page(pages[k], *sink, &outcomes[k].warnings);
+                outcomes[k].shortfall = reader->decode_page(pages[k], *sink, &outcomes[k].warnings);
                 output->finish(); // a file of many pages must not hold a descriptor per page
             } catch (...) {
                 outcomes[k].error = std::current_exception();
@@ -77,12 +79,17 @@ void decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages, c
     std::thread second(work, nullptr, size_t{1});
     work(&file, 0);
     second.join();
+    std::vector<std::string> shortfalls;
     for (const PageOutcome &outcome : outcomes) {
         std::fputs(outcome.warnings.c_str(), stderr);
         if (outcome.error) {
             std::rethrow_exception(outcome.error);
         }
+        if (!outcome.shortfall.empty()) {
+            shortfalls.push_back(outcome.shortfall);
+        }
     }
+    return shortfalls;
 }
 
 PnmType pnm_type(ImageFormat format) {
@@ -100,25 +107,26 @@ constexpr uint64_t kPartsFromBytes = 4u << 20;
 // rest, written at their place in the file. The second skips the first part's
 // lines, which costs less than decoding them, so it starts at three fifths of
 // the page. Failures and warnings are reported as one thread would: the
-// first part's failure first.
-void decode_page_in_two_parts(PcxFile &file, int page, PendingFile &output, PnmType type) {
+// first part's failure first. Returns what decode_page returns.
+std::string decode_page_in_two_parts(PcxFile &file, int page, PendingFile &output, PnmType type) {
     const int32_t split = static_cast<int32_t>(int64_t{file.check_page(page).height} * 3 / 5);
     std::string later_warnings;
+    std::string later_shortfall;
     std::exception_ptr later_error;
     std::thread later([&] {
         try {
-            PcxFile reader(file.bytes(), file.path());
-            reader.set_max_pixels(file.max_pixels());
+            const std::unique_ptr<PcxFile> reader = file.another_reader();
             const std::unique_ptr<RowSink> sink = make_pnm_part_sink(output, type, split);
-            reader.decode_page(page, *sink, &later_warnings, {split, INT32_MAX});
+            later_shortfall = reader->decode_page(page, *sink, &later_warnings, {split, INT32_MAX});
         } catch (...) {
             later_error = std::current_exception();
         }
     });
     std::exception_ptr first_error;
+    std::string first_shortfall;
     try {
         const std::unique_ptr<RowSink> sink = make_pnm_sink(output, type);
-        file.decode_page(page, *sink, nullptr, {0, split});
+        first_shortfall = file.decode_page(page, *sink, nullptr, {0, split});
     } catch (...) {
         first_error = std::current_exception();
     }
@@ -130,6 +138,8 @@ void decode_page_in_two_parts(PcxFile &file, int page, PendingFile &output, PnmT
     if (later_error) {
         std::rethrow_exception(later_error);
     }
+    // Data that end in the first part end there for the second too.
+    return first_shortfall.empty() ? later_shortfall : first_shortfall;
 }
 
 // Whether a page goes to its file in two parts: a large page of rows that
@@ -147,8 +157,8 @@ bool worth_two_parts(PcxFile &file, int page, ImageFormat format, bool to_stdout
 } // namespace
 
 int run_decode(const Args &args) {
-    const ParsedArgs parsed =
-        parse_args(args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, kVerbose, kVerboseLong});
+    const ParsedArgs parsed = parse_args(
+        args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, {"--partial", false}, kVerbose, kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[1].usage, stdout);
         return kExitOk;
@@ -173,6 +183,7 @@ int run_decode(const Args &args) {
 
     PcxFile file(in);
     file.set_max_pixels(max_pixels);
+    file.keep_partial_pages(parsed.has("--partial"));
     std::vector<int> pages;
     if (one_page) {
         pages.push_back(chosen);
@@ -192,16 +203,17 @@ int run_decode(const Args &args) {
     for (int page : pages) {
         file.check_page(page);
         targets.push_back(to_stdout ? pattern : page_output_name(pattern, page, !one_page && file.page_count() > 1));
-        refuse_overwriting_inputs(targets.back());
+        check_output_target(targets.back());
     }
     OutputBatch batch;
     std::vector<std::string> written;
+    std::vector<std::string> shortfalls; // pages kept with lines missing, in page order
     // Two pages named alike are refused when the second is reached, after
     // the first was decoded, and standard output takes the pages one after
     // another: one thread keeps those orders.
     const bool distinct = std::set<std::string>(targets.begin(), targets.end()).size() == targets.size();
     if (!to_stdout && pages.size() > 1 && distinct && std::thread::hardware_concurrency() > 1) {
-        decode_pages_on_two_threads(file, pages, targets, format, batch);
+        shortfalls = decode_pages_on_two_threads(file, pages, targets, format, batch);
         for (size_t i = 0; i < pages.size(); ++i) {
             written.push_back(targets[i] + ": page " + std::to_string(pages[i]));
         }
@@ -209,23 +221,29 @@ int run_decode(const Args &args) {
         PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
         for (size_t i = 0; i < pages.size(); ++i) {
             PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
+            std::string shortfall;
             if (pages.size() == 1 && worth_two_parts(file, pages[i], format, to_stdout)) {
-                decode_page_in_two_parts(file, pages[i], output, pnm_type(format));
-                output.finish();
-                written.push_back(output.target() + ": page " + std::to_string(pages[i]));
-                continue;
+                shortfall = decode_page_in_two_parts(file, pages[i], output, pnm_type(format));
+            } else {
+                std::unique_ptr<RowSink> sink = make_sink(format, output);
+                shortfall = file.decode_page(pages[i], *sink);
             }
-            std::unique_ptr<RowSink> sink = make_sink(format, output);
-            file.decode_page(pages[i], *sink);
             output.finish(); // a file of many pages must not hold a descriptor per page
             written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+            if (!shortfall.empty()) {
+                shortfalls.push_back(shortfall);
+            }
         }
     }
     batch.commit_all();
     for (const std::string &line : written) {
         report(parsed, line);
     }
-    return kExitOk;
+    // Pages kept with lines missing are written, and still a failure.
+    for (const std::string &shortfall : shortfalls) {
+        std::fprintf(stderr, "pcxtool: decode: %s\n", shortfall.c_str());
+    }
+    return shortfalls.empty() ? kExitOk : kExitBadInput;
 }
 
 } // namespace pcxtool

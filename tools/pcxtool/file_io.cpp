@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -37,6 +38,19 @@ std::string folder_of(const std::string &path) {
 std::string base_name_of(const std::string &path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A name in the target's folder for mkstemp: hidden, after the target.
+std::string hidden_name(const std::string &target) {
+    return folder_of(target) + "/." + base_name_of(target) + ".XXXXXX";
+}
+
+// A folder at the target would refuse the rename only once the work is done.
+void refuse_folder(const std::string &target) {
+    struct stat status {};
+    if (lstat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        throw input_error(target + ": is a folder; name the output file another way");
+    }
 }
 
 // mkstemp creates files readable by the owner only; outputs get the usual
@@ -142,6 +156,62 @@ void take_signals(sigset_t watched) {
     _exit(128 + signal_number);
 }
 
+// Mapped inputs, for the handler of SIGBUS, which a mapped file cut short
+// by another program raises at the first access past its new end. Slots are
+// taken and given back with atomic operations only, so the handler may read
+// them at any time.
+struct MappedInput {
+    std::atomic<uintptr_t> start{0}; // 0: a free slot
+    std::atomic<size_t> size{0};
+    std::atomic<const char *> name{nullptr};
+};
+constexpr size_t kMappedSlots = 64;
+MappedInput g_mapped[kMappedSlots];
+size_t g_page_size = 4096;
+std::atomic<bool> g_naming_change{false}; // taken by the first handler that finds a change
+std::atomic<bool> g_input_changed{false}; // set once that handler named the input
+char g_changed_name[512];
+
+MappedInput *take_mapped_slot(const void *start, size_t size, const char *name) {
+    for (MappedInput &slot : g_mapped) {
+        uintptr_t expected = 0;
+        if (slot.start.compare_exchange_strong(expected, reinterpret_cast<uintptr_t>(start))) {
+            slot.name.store(name);
+            slot.size.store(size);
+            return &slot;
+        }
+    }
+    return nullptr;
+}
+
+// Puts zero pages where the lost ones were, from the faulting page to the
+// mapping's end, so that the work goes on to an orderly failure; a fault in
+// no mapped input takes the default action.
+void on_bus_error(int, siginfo_t *info, void *) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (MappedInput &slot : g_mapped) {
+        const uintptr_t start = slot.start.load();
+        const size_t size = slot.size.load();
+        if (start == 0 || address < start || address - start >= size) {
+            continue;
+        }
+        const uintptr_t page = address & ~(uintptr_t{g_page_size} - 1);
+        if (mmap(reinterpret_cast<void *>(page), start + size - page, PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+            break;
+        }
+        if (!g_naming_change.exchange(true)) {
+            const char *name = slot.name.load();
+            for (size_t k = 0; name != nullptr && name[k] != '\0' && k + 1 < sizeof g_changed_name; ++k) {
+                g_changed_name[k] = name[k];
+            }
+            g_input_changed.store(true);
+        }
+        return;
+    }
+    signal(SIGBUS, SIG_DFL); // the faulting access runs again and ends the program
+}
+
 } // namespace
 
 InputFile::InputFile(const std::string &path, StartCheck plausible_start)
@@ -179,6 +249,13 @@ InputFile::InputFile(const std::string &path, StartCheck plausible_start)
         bytes_ = ByteView(read_);
         return;
     }
+    mapped_slot_ = take_mapped_slot(mapping, size, name_.c_str());
+    if (mapped_slot_ == nullptr) { // more mapped inputs than slots: read this one
+        munmap(mapping, size);
+        read_in_pieces(input.fd, name_, plausible_start, read_);
+        bytes_ = ByteView(read_);
+        return;
+    }
     mapping_ = mapping;
     mapping_size_ = size;
     const size_t skip = std::min(static_cast<size_t>(start), size);
@@ -187,23 +264,29 @@ InputFile::InputFile(const std::string &path, StartCheck plausible_start)
 
 InputFile::~InputFile() {
     if (mapping_ != nullptr) {
+        auto *slot = static_cast<MappedInput *>(mapped_slot_);
+        slot->size.store(0);
+        slot->start.store(0);
         munmap(mapping_, mapping_size_);
     }
 }
 
-void refuse_overwriting_inputs(const std::string &target) {
+void check_output_target(const std::string &target) {
     struct stat status {};
     if (is_standard_stream(target)) {
         if (fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode)) {
             refuse_if_input(status, kStandardOutput);
         }
-    } else if (stat(target.c_str(), &status) == 0) {
+        return;
+    }
+    if (stat(target.c_str(), &status) == 0) {
         refuse_if_input(status, target);
     }
+    refuse_folder(target);
 }
 
 PendingFile::PendingFile(const std::string &target) : target_(target) {
-    refuse_overwriting_inputs(target);
+    check_output_target(target);
     if (is_standard_stream(target)) {
         target_ = kStandardOutput;
         to_stdout_ = true;
@@ -213,7 +296,7 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     if (target_.empty() || target_.back() == '/') {
         throw usage_error("'" + target_ + "' names a folder, not an output file");
     }
-    std::string pattern = folder_of(target_) + "/." + base_name_of(target_) + ".XXXXXX";
+    std::string pattern = hidden_name(target_);
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     const int fd = mkstemp(pattern.data());
     if (fd < 0) {
@@ -270,9 +353,7 @@ void PendingFile::write_at(uint64_t offset, const uint8_t *data, size_t size) {
 
 void PendingFile::finish() {
     if (to_stdout_) {
-        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            throw input_error(target_ + ": cannot write: " + system_reason());
-        }
+        finish_standard_output();
         return;
     }
     if (finished_) {
@@ -287,17 +368,50 @@ void PendingFile::finish() {
     finished_ = true;
 }
 
-void PendingFile::commit() {
-    finish();
+void PendingFile::place() {
     if (to_stdout_) {
         return;
     }
-    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
+    // A file at the target is linked aside under a free name of the folder
+    // first (moved, where links are not had), so that undoing puts it back.
+    struct stat status {};
+    if (lstat(target_.c_str(), &status) == 0) {
+        std::string aside = hidden_name(target_);
+        const int fd = mkstemp(aside.data());
+        if (fd < 0) {
+            throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        }
+        close(fd);
+        unlink(aside.c_str());
+        if (link(target_.c_str(), aside.c_str()) != 0 && rename(target_.c_str(), aside.c_str()) != 0) {
+            throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        }
+        replaced_path_ = aside;
+    }
     if (rename(temp_path_.c_str(), target_.c_str()) != 0) {
-        throw input_error(target_ + ": cannot put the output in place: " + system_reason());
+        const std::string reason = system_reason();
+        take_back();
+        throw input_error(target_ + ": cannot put the output in place: " + reason);
+    }
+    committed_ = true;
+}
+
+void PendingFile::take_back() {
+    if (!replaced_path_.empty()) {
+        rename(replaced_path_.c_str(), target_.c_str());
+        replaced_path_.clear();
+    } else if (committed_) {
+        unlink(target_.c_str());
+    }
+    committed_ = false;
+}
+
+void PendingFile::settle() {
+    if (!replaced_path_.empty()) {
+        unlink(replaced_path_.c_str());
+        replaced_path_.clear();
     }
     forget_temporary(temp_path_);
-    committed_ = true;
 }
 
 PendingFile &OutputBatch::add(const std::string &target) {
@@ -314,8 +428,28 @@ void OutputBatch::commit_all() {
     for (auto &file : files_) {
         file->finish();
     }
+    // Held throughout, so that a signal's clean-up comes before the first
+    // rename or after the last.
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
+    refuse_changed_input();
     for (auto &file : files_) {
-        file->commit();
+        if (!file->to_stdout_) {
+            refuse_folder(file->target_);
+        }
+    }
+    size_t placed = 0;
+    try {
+        for (; placed < files_.size(); ++placed) {
+            files_[placed]->place();
+        }
+    } catch (...) {
+        while (placed > 0) {
+            files_[--placed]->take_back();
+        }
+        throw;
+    }
+    for (auto &file : files_) {
+        file->settle();
     }
 }
 
@@ -323,6 +457,40 @@ void write_whole_file(OutputBatch &batch, const std::string &target, ByteView by
     PendingFile &file = batch.add(target);
     file.write(bytes.data(), bytes.size());
     file.finish();
+}
+
+void survive_changing_inputs() {
+    g_page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = on_bus_error;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
+const char *changed_input() {
+    return g_input_changed.load() ? g_changed_name : nullptr;
+}
+
+void refuse_changed_input() {
+    if (const char *name = changed_input()) {
+        throw input_error(std::string(name) + ": the input changed while it was read");
+    }
+}
+
+void write_standard_output(const std::string &text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+        throw input_error(std::string(kStandardOutput) + ": cannot write: " + system_reason());
+    }
+}
+
+void finish_standard_output() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        // A write that failed earlier leaves the flag, not its errno.
+        throw input_error(std::string(kStandardOutput) +
+                          ": cannot write: " + (errno != 0 ? system_reason() : "an earlier write failed"));
+    }
 }
 
 void remove_temporaries_on_signals() {

@@ -44,6 +44,7 @@ class InputFile {
 
   private:
     std::string name_;
+    void *mapped_slot_ = nullptr; // where the handler of SIGBUS finds the mapping
     void *mapping_ = nullptr;
     size_t mapping_size_ = 0;
     std::vector<uint8_t> read_;
@@ -76,11 +77,20 @@ class PendingFile {
     // Flushes and closes the temporary file; write errors surface here.
     // Standard output is flushed and stays open for more.
     void finish();
-    void commit();
 
   private:
+    friend class OutputBatch;
+    // The steps of OutputBatch::commit_all, with the temporaries' lock held.
+    // place() moves the finished file to its target, keeping a file that
+    // stood there aside; take_back() undoes that, settle() drops the file
+    // kept aside.
+    void place();
+    void take_back();
+    void settle();
+
     std::string target_;
     std::string temp_path_;
+    std::string replaced_path_; // where place() kept the target's former file
     std::FILE *stream_ = nullptr;
     int descriptor_ = -1; // the temporary file's, for write_at from any thread
     bool to_stdout_ = false;
@@ -93,6 +103,9 @@ class PendingFile {
 class OutputBatch {
   public:
     PendingFile &add(const std::string &target);
+    // Gives every output its name, or none: every target is checked first,
+    // and a rename that fails still undoes those made before it, putting
+    // back the files they replaced.
     void commit_all();
 
   private:
@@ -101,11 +114,30 @@ class OutputBatch {
 
 void write_whole_file(OutputBatch &batch, const std::string &target, ByteView bytes);
 
+// Writes text to standard output; a failed write is an input error naming
+// standard output and the reason.
+void write_standard_output(const std::string &text);
+// Flushes standard output; any write to it that failed, now or earlier, is
+// an input error, so that output lost on a full disk or a broken pipe never
+// passes for success.
+void finish_standard_output();
+
 // Refuses a target that is one of the inputs read so far (the same path, or
-// the same file through a link; for "-", standard output redirected to one).
-// PendingFile checks this itself; a command that writes several files checks
-// every name first, so that it refuses before any work.
-void refuse_overwriting_inputs(const std::string &target);
+// the same file through a link; for "-", standard output redirected to one),
+// or that a file cannot be renamed to: a folder. PendingFile checks this
+// itself; a command that writes several files checks every name first, so
+// that it refuses before any work.
+void check_output_target(const std::string &target);
+
+// Called once at start: an input mapped from a file that another program
+// cuts short meanwhile reads as zeros past its new end instead of ending the
+// program by SIGBUS, and is remembered as changed.
+void survive_changing_inputs();
+// The name of an input that changed while it was read, or nullptr.
+const char *changed_input();
+// Refuses the run's results when an input changed: an input error naming
+// it. OutputBatch checks this before it renames anything.
+void refuse_changed_input();
 
 // Called once at start, before any other thread exists: SIGINT, SIGTERM and
 // SIGHUP (unless the caller ignores them) are then taken by a thread that

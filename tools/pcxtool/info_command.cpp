@@ -33,20 +33,23 @@ std::string plural(int count, const char *word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-void print_text(const PcxFile &file, const std::vector<PageInfo> &pages) {
-    std::printf("%s: %s, %s\n", file.path().c_str(), file.is_dcx() ? "DCX" : "PCX",
-                plural(file.page_count(), "page").c_str());
+std::string describe_text(const PcxFile &file, const std::vector<PageInfo> &pages) {
+    std::string text =
+        file.path() + ": " + (file.is_dcx() ? "DCX" : "PCX") + ", " + plural(file.page_count(), "page") + "\n";
     for (const PageInfo &page : pages) {
         const HeaderFields &h = page.header;
         const std::string palette = page.palette_entries == 0 ? "no palette"
                                     : page.palette_entries == 1
                                         ? "1 palette entry"
                                         : std::to_string(page.palette_entries) + " palette entries";
-        std::printf("  page %d: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n", page.index, page.width,
-                    page.height, page_kind_name(page), plural(h.bits_per_plane * h.planes, "bit").c_str(),
-                    plural(h.planes, "plane").c_str(), plural(h.bits_per_plane, "bit").c_str(), h.version, page.dpi_x,
-                    page.dpi_y, palette.c_str());
+        char line[512];
+        std::snprintf(line, sizeof line, "  page %d: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n",
+                      page.index, page.width, page.height, page_kind_name(page),
+                      plural(h.bits_per_plane * h.planes, "bit").c_str(), plural(h.planes, "plane").c_str(),
+                      plural(h.bits_per_plane, "bit").c_str(), h.version, page.dpi_x, page.dpi_y, palette.c_str());
+        text += line;
     }
+    return text;
 }
 
 std::string page_json(const PageInfo &page) {
@@ -81,6 +84,7 @@ int run_info(const Args &args) {
     std::string out = json ? "[" : "";
     bool first = true;
     for (const std::string &path : parsed.positionals) {
+        std::string text;
         try {
             PcxFile file(path);
             std::vector<PageInfo> pages;
@@ -88,16 +92,16 @@ int run_info(const Args &args) {
                 pages.push_back(file.page_info(page));
             }
             if (!json) {
-                print_text(file, pages);
-                continue;
+                text = describe_text(file, pages);
+            } else {
+                out += std::string(first ? "\n" : ",\n") + "  {\"file\": " + json_string(path) + ", \"format\": \"" +
+                       (file.is_dcx() ? "dcx" : "pcx") + "\", \"page_count\": " + std::to_string(pages.size()) +
+                       ", \"pages\": [";
+                for (size_t i = 0; i < pages.size(); ++i) {
+                    out += std::string(i == 0 ? "\n    " : ",\n    ") + page_json(pages[i]);
+                }
+                out += "\n  ]}";
             }
-            out += std::string(first ? "\n" : ",\n") + "  {\"file\": " + json_string(path) + ", \"format\": \"" +
-                   (file.is_dcx() ? "dcx" : "pcx") + "\", \"page_count\": " + std::to_string(pages.size()) +
-                   ", \"pages\": [";
-            for (size_t i = 0; i < pages.size(); ++i) {
-                out += std::string(i == 0 ? "\n    " : ",\n    ") + page_json(pages[i]);
-            }
-            out += "\n  ]}";
         } catch (const ToolError &error) {
             // One unreadable file does not hide the others.
             std::fprintf(stderr, "pcxtool: info: %s\n", error.what());
@@ -107,10 +111,12 @@ int run_info(const Args &args) {
                        ", \"error\": " + json_string(error.what()) + "}";
             }
         }
+        // Outside the try: a failed write ends the command, not one file.
+        write_standard_output(text);
         first = false;
     }
     if (json) {
-        std::printf("%s\n]\n", out.c_str());
+        write_standard_output(out + "\n]\n");
     }
     return status;
 }

@@ -1,8 +1,6 @@
 // pcxtool: converts PCX and DCX images to and from PNG and PNM, describes
 // them, and assembles and splits DCX files, all through the iffpcx library.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -38,7 +36,8 @@ const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
                           "\n"
                           "  --json   one JSON array with an object per file\n";
 
-const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [-v] IN OUT\n"
+const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [--partial] [-v]\n"
+                            "                      IN OUT\n"
                             "\n"
                             "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
                             "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
@@ -58,6 +57,8 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "  --to FORMAT      png, pnm, pbm, pgm or ppm, whatever OUT is named\n"
                             "  --max-pixels N   refuse pages of more than N pixels (default 268435456,\n"
                             "                   16384 x 16384)\n"
+                            "  --partial        keep a page whose data end early, its missing lines as\n"
+                            "                   zeros (index 0); the exit status is still 1\n"
                             "  -v, --verbose    name each output on stderr\n";
 
 const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N]\n"
@@ -115,6 +116,19 @@ void print_overview(std::FILE *to) {
     std::fputs(kOverviewEnd, to);
 }
 
+// What went to standard output must have arrived, and come from inputs that
+// stayed as they were: `who` names the command in the message.
+int with_output_checked(const std::string &who, int status) {
+    try {
+        refuse_changed_input();
+        finish_standard_output();
+    } catch (const ToolError &error) {
+        std::fprintf(stderr, "pcxtool: %s%s\n", who.c_str(), error.what());
+        return kExitBadInput;
+    }
+    return status;
+}
+
 } // namespace
 
 } // namespace pcxtool
@@ -128,11 +142,11 @@ int main(int argc, char **argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         print_overview(stdout);
-        return kExitOk;
+        return with_output_checked("", kExitOk);
     }
     if (name == "--version") {
         std::printf("pcxtool (iffpcx %s)\n", IFFPCX_VERSION_STRING);
-        return kExitOk;
+        return with_output_checked("", kExitOk);
     }
     const CommandHelp *command = nullptr;
     for (const CommandHelp &candidate : command_table()) {
@@ -146,25 +160,27 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     remove_temporaries_on_signals();
+    survive_changing_inputs();
+    const std::string who = std::string(command->name) + ": ";
+    std::string failure;
+    int status = kExitBadInput;
     try {
-        const int status = command->run(Args(argv + 2, argv + argc));
-        if (std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "pcxtool: %s: cannot write to standard output: %s\n", command->name,
-                         std::strerror(errno));
-            return kExitBadInput;
-        }
-        return status;
+        return with_output_checked(who, command->run(Args(argv + 2, argv + argc)));
     } catch (const ToolError &error) {
-        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
-        if (error.exit_status() == kExitUsage) {
-            std::fprintf(stderr, "(see 'pcxtool %s --help')\n", command->name);
-        }
-        return error.exit_status();
+        failure = error.what();
+        status = error.exit_status();
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "pcxtool: %s: out of memory\n", command->name);
-        return kExitBadInput;
+        failure = "out of memory";
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "pcxtool: %s: %s\n", command->name, error.what());
-        return kExitBadInput;
+        failure = error.what();
     }
+    // Whatever failed, an input that changed meanwhile is the reason.
+    if (changed_input() != nullptr) {
+        return with_output_checked(who, kExitBadInput);
+    }
+    std::fprintf(stderr, "pcxtool: %s%s\n", who.c_str(), failure.c_str());
+    if (status == kExitUsage) {
+        std::fprintf(stderr, "(see 'pcxtool %s --help')\n", command->name);
+    }
+    return status;
 }

@@ -87,7 +87,11 @@ int32_t MemoryStream::read(void *buffer, int32_t count) {
         return 0;
     }
     const size_t moved = std::min(static_cast<size_t>(count), bytes.size() - position_);
-    std::memcpy(buffer, bytes.data() + position_, moved);
+    const size_t in_front = position_ < front_.size() ? std::min(moved, front_.size() - position_) : 0;
+    if (in_front > 0) {
+        std::memcpy(buffer, front_.data() + position_, in_front);
+    }
+    std::memcpy(static_cast<uint8_t *>(buffer) + in_front, bytes.data() + position_ + in_front, moved - in_front);
     position_ += moved;
     return static_cast<int32_t>(moved);
 }

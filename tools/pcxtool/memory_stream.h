@@ -20,7 +20,9 @@ class MemoryStream {
     explicit MemoryStream(PastEnd past_end = PastEnd::Clamp) : past_end_(past_end) {}
     explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     // Reads someone else's bytes, which must outlive the stream; writes fail.
-    explicit MemoryStream(ByteView view) : view_(view), read_only_(true) {}
+    // Bytes of `front`, when given, stand in for the first of them (a header
+    // read differently), and must outlive the stream too.
+    explicit MemoryStream(ByteView view, ByteView front = ByteView()) : view_(view), front_(front), read_only_(true) {}
 
     const std::vector<uint8_t> &bytes() const { return bytes_; }
     ByteView contents() const { return read_only_ ? view_ : ByteView(bytes_); }
@@ -38,6 +40,7 @@ class MemoryStream {
   private:
     std::vector<uint8_t> bytes_;
     ByteView view_;
+    ByteView front_; // no longer than view_
     bool read_only_ = false;
     size_t position_ = 0;
     PastEnd past_end_ = PastEnd::Clamp;

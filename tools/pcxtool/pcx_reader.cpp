@@ -7,6 +7,7 @@
 
 #include "file_io.h"
 #include "pixel_limit.h"
+#include "plane_values.h"
 #include "status_names.h"
 #include "tool_error.h"
 
@@ -231,22 +232,54 @@ PageInfo PcxFile::check_page(int page) {
     return info;
 }
 
-// The line of a failed block that the library could not decode: the lines
-// before it decode again from the page's start, then one at a time.
-int32_t PcxFile::failing_line(int32_t first, uint32_t count) {
-    if (IFFSeek(handle_, first) != IFF_OK) {
-        return first;
-    }
-    std::vector<uint8_t> line(static_cast<size_t>(info_.width) * 4 + 8);
-    for (uint32_t k = 0; k + 1 < count; ++k) {
-        if (IFFGetLine(handle_, 1, line.data()) != IFF_OK) {
-            return first + int32_t(k);
+// Where a page's lines come from: the file's handle, or for bit planes of 2
+// or 4 bits the handle of their bytes, whose values are put together here.
+// Lines go `stride` bytes apart.
+class PcxFile::PageLines {
+  public:
+    PageLines(int32_t handle, const PlaneValues *planes, size_t block_lines)
+        : handle_(planes != nullptr ? planes->handle() : handle), planes_(planes) {
+        if (planes_ != nullptr) {
+            scans_.resize(block_lines * planes_->scan_stride());
         }
     }
-    return first + int32_t(count) - 1;
-}
 
-void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRange rows) {
+    // `count` lines, at most the block's: IFFGetLine's status.
+    int32_t get(uint32_t count, uint8_t *lines, size_t stride) {
+        if (planes_ == nullptr) {
+            return IFFGetLine(handle_, count, lines);
+        }
+        const int32_t status = IFFGetLine(handle_, count, scans_.data());
+        for (uint32_t k = 0; status == IFF_OK && k < count; ++k) {
+            planes_->combine(scans_.data() + k * planes_->scan_stride(), lines + k * stride);
+        }
+        return status;
+    }
+
+    int32_t seek(int32_t line) { return IFFSeek(handle_, line); }
+
+    // The line of a failed block that could not be decoded: the lines before
+    // it decode again, one at a time, into their places (all into the first
+    // when `stride` is 0).
+    int32_t failing_line(int32_t first, uint32_t count, uint8_t *lines, size_t stride) {
+        if (seek(first) != IFF_OK) {
+            return first;
+        }
+        for (uint32_t k = 0; k + 1 < count; ++k) {
+            if (get(1, lines + k * stride, stride) != IFF_OK) {
+                return first + int32_t(k);
+            }
+        }
+        return first + int32_t(count) - 1;
+    }
+
+  private:
+    int32_t handle_;
+    const PlaneValues *planes_;
+    std::vector<uint8_t> scans_; // a block of scan lines, for the planes' values
+};
+
+std::string PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRange rows) {
     const PageInfo info = check_page(page);
     const HeaderFields &header = info.header;
     const int depth = header.bits_per_plane * header.planes;
@@ -297,12 +330,14 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
     int32_t status = IFF_OK;
     bool all_black = false;
     bool all_white = false;
+    bool inverted = false;
     if (packed) {
         const bool black0 = bilevel_value(palette[0]) == 0;
         const bool black1 = bilevel_value(palette[1]) == 0;
         all_black = black0 && black1;
         all_white = !black0 && !black1;
-        const uint32_t layout = IFF_PIXELS_PACKED | (black0 && !black1 ? IFF_PIXELS_INVERT : 0);
+        inverted = black0 && !black1;
+        const uint32_t layout = IFF_PIXELS_PACKED | (inverted ? IFF_PIXELS_INVERT : 0);
         status = IFFControl(handle_, IFF_REQ_PIXEL_FORMAT, layout, 0, nullptr);
         if (status != IFF_OK) {
             fail(page, "choosing the packed sample layout", status);
@@ -324,12 +359,20 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
         throw input_error(where(page) + "the library delivers lines of " + std::to_string(delivered) + " bytes, not " +
                           std::to_string(line_bytes));
     }
+    const PageSpan &span = info.span;
+    std::unique_ptr<PlaneValues> plane_values;
+    if (PlaneValues::needed(header)) {
+        plane_values =
+            std::make_unique<PlaneValues>(bytes_.slice(span.offset, span.end), header, image.width, where(page));
+    }
 
     // Lines lie a stride apart: a byte per pixel (three for RGB) whatever
     // the layout, so packed rows are shorter than their stride.
     const size_t stride = row_bytes(image);
-    const size_t block_lines = std::max<size_t>(1, std::min<size_t>(kBlockBytes / stride, size_t(image.height)));
+    const size_t line_room = std::max(stride, plane_values ? plane_values->scan_stride() : 0);
+    const size_t block_lines = std::max<size_t>(1, std::min<size_t>(kBlockBytes / line_room, size_t(image.height)));
     std::vector<uint8_t> block(block_lines * stride);
+    PageLines lines(handle_, plane_values.get(), block_lines);
 
     // Index to output byte for the one-byte-per-pixel pages; an index the
     // palette does not hold is refused.
@@ -351,19 +394,42 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
     sink.begin(image);
     const int32_t end_row = std::min(rows.end, image.height);
     const int32_t first_row = std::clamp(rows.first, 0, end_row);
+    // Lines from missing_from on are not in the file: kept, they are handed
+    // over as samples of 0 (index 0), as the library would deliver them.
+    int32_t missing_from = end_row;
+    std::string shortfall;
+    const auto lines_missing = [&](int32_t line, int32_t failure) {
+        const std::string message =
+            where(page) + "decoding line " + std::to_string(line) + " failed: " + describe_status(failure);
+        if (!keep_partial_ || failure != IFF_ERR_LINE) {
+            throw input_error(message);
+        }
+        missing_from = line;
+        const std::string last = std::to_string(image.height - 1);
+        shortfall = message + "; kept with " +
+                    (line + 1 == image.height ? "line " + last : "lines " + std::to_string(line) + " to " + last) +
+                    " as zeros (--partial)";
+    };
     // The lines before a later part are decoded and dropped.
     if (first_row > 0) {
-        status = IFFSeek(handle_, first_row);
+        status = lines.seek(first_row);
         if (status != IFF_OK) {
-            fail(page, "decoding line " + std::to_string(failing_line(0, uint32_t(first_row))), status);
+            lines_missing(lines.failing_line(0, uint32_t(first_row), block.data(), 0), status);
         }
     }
     for (int32_t y = first_row; y < end_row;) {
         const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(end_row - y)));
-        status = IFFGetLine(handle_, count, block.data());
-        if (status != IFF_OK) {
-            fail(page, "decoding line " + std::to_string(failing_line(y, count)), status);
+        uint32_t decoded = 0;
+        if (y < missing_from) {
+            status = lines.get(count, block.data(), stride);
+            decoded = count;
+            if (status != IFF_OK) {
+                const int32_t failed = lines.failing_line(y, count, block.data(), stride);
+                lines_missing(failed, status);
+                decoded = uint32_t(failed - y);
+            }
         }
+        std::memset(block.data() + decoded * stride, inverted ? 0xFF : 0, (count - decoded) * stride);
         for (uint32_t k = 0; k < count; ++k) {
             uint8_t *line = block.data() + k * stride;
             if (translate) {
@@ -388,7 +454,6 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
     }
     // A 256-colour page keeps its palette in a block at its end; without one
     // the colours come from the header's 16-entry map.
-    const PageSpan &span = info.span;
     if (end_row == image.height && depth == 8 && header.version == 5 && info.color_class == 2 &&
         (span.end - span.offset < kPcxHeaderSize + kPaletteBlockSize ||
          bytes_[span.end - kPaletteBlockSize] != kPaletteBlockMarker)) {
@@ -401,6 +466,14 @@ void PcxFile::decode_page(int page, RowSink &sink, std::string *warnings, RowRan
         }
     }
     sink.finish();
+    return shortfall;
+}
+
+std::unique_ptr<PcxFile> PcxFile::another_reader() const {
+    auto reader = std::make_unique<PcxFile>(bytes_, path_);
+    reader->max_pixels_ = max_pixels_;
+    reader->keep_partial_ = keep_partial_;
+    return reader;
 }
 
 } // namespace pcxtool

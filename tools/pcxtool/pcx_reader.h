@@ -68,10 +68,17 @@ class PcxFile {
     // before its first line: a layout pcxtool does not convert, an empty
     // window, plane lines too short for the width, more pixels than allowed.
     PageInfo check_page(int page);
-    // Warnings go to stderr, or are appended to *warnings when given.
     // Rows `first` up to `end` (the page's height at most) of a page: two
-    // readers may decode two parts of one page side by side.
-    void decode_page(int page, RowSink &sink, std::string *warnings = nullptr, RowRange rows = {});
+    // readers may decode two parts of one page side by side. Warnings go to
+    // stderr, or are appended to *warnings when given. Returns "" once every
+    // row went to the sink; with keep_partial_pages, a page whose data end
+    // early is completed with lines of zeros (index 0) and the failure, which
+    // names the first missing line, is returned instead of thrown.
+    std::string decode_page(int page, RowSink &sink, std::string *warnings = nullptr, RowRange rows = {});
+    void keep_partial_pages(bool keep) { keep_partial_ = keep; }
+
+    // A reader of the same bytes with the same settings, for another thread.
+    std::unique_ptr<PcxFile> another_reader() const;
 
     // The file's bytes, which a second reader on another thread may share
     // while this one lives.
@@ -82,7 +89,7 @@ class PcxFile {
     void open();
     void select(int page);
     void set_index_layout(int page);
-    int32_t failing_line(int32_t first, uint32_t count);
+    class PageLines;
     std::vector<Rgb> export_palette(int page, int depth, bool *exported);
     [[noreturn]] void fail(int page, const std::string &step, int32_t status) const;
     std::string where(int page) const;
@@ -97,6 +104,7 @@ class PcxFile {
     bool is_dcx_ = false;
     std::vector<PageSpan> spans_;
     uint64_t max_pixels_ = kDefaultMaxPixels;
+    bool keep_partial_ = false;
 };
 
 } // namespace pcxtool

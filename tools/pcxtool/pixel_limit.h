@@ -11,9 +11,9 @@ namespace pcxtool {
 // 16384 x 16384: about a quarter of a billion pixels, where other image
 // tools refuse or warn too. A 24-bit page of that size takes 768 MiB.
 constexpr uint64_t kDefaultMaxPixels = uint64_t{16384} * 16384;
-// The largest window a PCX header can describe; --max-pixels at this value
-// lifts the limit.
-constexpr uint64_t kLargestPcxPixels = uint64_t{65535} * 65535;
+// The largest window a PCX header can describe, 65536 pixels a side (its
+// 16-bit corners 0 and 65535); --max-pixels at this value lifts the limit.
+constexpr uint64_t kLargestPcxPixels = uint64_t{65536} * 65536;
 
 // Refuses an image whose header claims more pixels than `max_pixels`, before
 // anything is allocated or written for it. `where` names the file (and page).

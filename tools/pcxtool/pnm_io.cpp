@@ -14,6 +14,12 @@ namespace pcxtool {
 
 namespace {
 
+// The formats' whitespace: blanks, tabs, carriage returns and line feeds
+// (not the vertical tab and form feed that isspace counts too).
+bool is_pnm_space(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 class PnmParser {
   public:
     PnmParser(ByteView bytes, const std::string &name) : bytes_(bytes), name_(name) {}
@@ -45,7 +51,7 @@ class PnmParser {
 
     // The single whitespace byte between a raw header and its data.
     void end_of_header() {
-        if (at_ >= bytes_.size() || !std::isspace(bytes_[at_])) {
+        if (at_ >= bytes_.size() || !is_pnm_space(bytes_[at_])) {
             fail("the header does not end in whitespace");
         }
         ++at_;
@@ -69,7 +75,7 @@ class PnmParser {
   private:
     void skip_space_and_comments() {
         while (at_ < bytes_.size()) {
-            if (std::isspace(bytes_[at_])) {
+            if (is_pnm_space(bytes_[at_])) {
                 ++at_;
             } else if (bytes_[at_] == '#') {
                 while (at_ < bytes_.size() && bytes_[at_] != '\n' && bytes_[at_] != '\r') {
