@@ -1,10 +1,10 @@
 #include "pcx/rle_decoder.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
-
 #include "pcx/rle_windows.h"
 
 namespace iff {
@@ -58,16 +58,16 @@ int32_t decode_line(IFFHandle &h) {
         h.read_available = available;
     };
 
-#ifdef IFF_WINDOW_DECODER
-    const int window = widest_window();
-#endif
+    const WindowDecoders windows = window_decoders(cpu_level());
     while (remaining > 0) {
-#ifdef IFF_WIDE_WINDOW_DECODER
-        if (window >= 64) decode_windows_64(out, cursor, available, remaining);
-#endif
-#ifdef IFF_WINDOW_DECODER
-        if (window >= 16) decode_windows_16(out, cursor, available, remaining);
-#endif
+        for (const WindowDecoder loop : {windows.wide, windows.narrow}) {
+            if (loop == nullptr) continue;
+            const WindowState state = loop({out, cursor, available, remaining});
+            out = state.out;
+            cursor = state.cursor;
+            available = state.available;
+            remaining = state.remaining;
+        }
         // Fast loop, while a whole word of the buffer and of the line is left:
         // literals eight at a time, each pair without a test of the buffer's
         // end. It leaves to the paths below only a run that crosses the line's

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#endif
-
 #include "pixels/sample_layout.h"
 #include "pixels/samples.h"
+#include "platform/cpu_features.h"
+
+#ifdef IFF_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace iff {
 namespace {
@@ -95,8 +96,7 @@ void pad_planes(const IFFHandle &h, const PlaneReads &reads) {
     }
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define IFF_SHUFFLE_INTERLEAVE 1
+#ifdef IFF_X86_VECTORS
 // Sixteen pixels at a time: each 16-byte block of the output gathers its
 // bytes from the three planes with one shuffle per plane. Returns the pixels
 // done; the caller finishes the rest.
@@ -132,8 +132,7 @@ __attribute__((target("ssse3"))) int32_t interleave_rgb_blocks(uint8_t *destinat
 }
 #endif
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define IFF_WIDE_INTERLEAVE 1
+#ifdef IFF_X86_64_VECTORS
 // Sixty-four pixels at a time: each 64-byte part of the output takes red
 // and green by one two-plane permute and lays blue over them by a masked
 // one. Returns the pixels done.
@@ -179,11 +178,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t interleave_rgb_wi
     }
     return x;
 }
-
-bool has_wide_interleave() {
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    return has;
-}
 #endif
 
 void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
@@ -191,14 +185,15 @@ void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride,
     const uint8_t *green = source + stride;
     const uint8_t *blue = source + 2 * stride;
     int32_t x = 0;
-#ifdef IFF_WIDE_INTERLEAVE
-    if (has_wide_interleave()) {
+    [[maybe_unused]] const CpuLevel level = cpu_level();
+#ifdef IFF_X86_64_VECTORS
+    if (level >= CpuLevel::avx512) {
         x = interleave_rgb_wide(destination, red, green, blue, width);
         destination += 3 * int64_t(x);
     }
 #endif
-#ifdef IFF_SHUFFLE_INTERLEAVE
-    if (__builtin_cpu_supports("ssse3")) {
+#ifdef IFF_X86_VECTORS
+    if (level >= CpuLevel::ssse3) {
         const int32_t done = interleave_rgb_blocks(destination, red + x, green + x, blue + x, width - x);
         destination += 3 * int64_t(done);
         x += done;
@@ -211,7 +206,7 @@ void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride,
     }
 }
 
-#ifdef IFF_SHUFFLE_INTERLEAVE
+#ifdef IFF_X86_VECTORS
 // The reverse: sixteen pixels (48 bytes) to sixteen bytes of each plane,
 // each plane's bytes gathered from the three blocks by one shuffle apiece.
 __attribute__((target("ssse3"))) int32_t deinterleave_rgb_blocks(uint8_t *red, uint8_t *green, uint8_t *blue,
@@ -266,8 +261,8 @@ bool delivers_rgba(const IFFHandle &h) {
 }
 
 void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source, int32_t width) {
-#ifdef IFF_SHUFFLE_INTERLEAVE
-    if (planes >= 3 && __builtin_cpu_supports("ssse3")) {
+#ifdef IFF_X86_VECTORS
+    if (planes >= 3 && cpu_level() >= CpuLevel::ssse3) {
         const int32_t done = deinterleave_rgb_blocks(line, line + stride, line + 2 * stride, source, width);
         for (int32_t p = 0; p < 3; ++p) {
             uint8_t *plane = line + p * stride;
