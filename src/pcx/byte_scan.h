@@ -40,6 +40,17 @@ inline uint64_t zero_byte_marks(uint64_t word) {
     return (word - kLowBits) & ~word & kHighBits;
 }
 
+// The `count` copies of a pair (count at most 63) as one store of eight
+// bytes, or of 64; the bytes behind them are scratch (the line's slack).
+inline void fill_pair(uint8_t *out, int32_t count, uint8_t value) {
+    if (count <= 8) {
+        const uint64_t fill = value * kLowBits;
+        std::memcpy(out, &fill, 8);
+    } else {
+        std::memset(out, value, 64);
+    }
+}
+
 // Index of the lowest-addressed marked byte of a non-zero mark word.
 inline uint32_t first_marked_byte(uint64_t marks) {
 #if defined(__GNUC__) || defined(__clang__)

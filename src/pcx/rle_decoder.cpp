@@ -91,12 +91,7 @@ int32_t decode_line(IFFHandle &h) {
             const int32_t count = cursor[0] & 0x3F;
             if (count > remaining) break;
             const uint8_t value = cursor[1];
-            if (count <= 8) {
-                const uint64_t fill = value * kLowBits;
-                std::memcpy(out, &fill, 8); // within kLineSlack; only count bytes are kept
-            } else {
-                std::memset(out, value, 64); // within kLineSlack
-            }
+            fill_pair(out, count, value);
             out += count;
             remaining -= count;
             cursor += 2;

@@ -11,7 +11,7 @@ WindowDecoders window_decoders(CpuLevel level) {
     case CpuLevel::avx2: return {decode_windows_32, decode_windows_16};
     case CpuLevel::ssse3: return {decode_windows_16, nullptr};
 #endif
-    default: return {nullptr, nullptr};
+    default: return {decode_windows_portable, nullptr};
     }
 }
 

@@ -1,5 +1,6 @@
 // Decoding of coded lines in windows of 16, 32 or 64 coded bytes, on
-// processors that have the instructions for it. Each works while its window,
+// processors that have the instructions for it, or in spans of 64 by plain
+// integer steps on any other. Each works while its window,
 // the bytes behind it and a run's pair lie in the buffer and a window's output
 // fits in the line, and returns with the cursor at the next pair or literal,
 // leaving the rest of the line (its last bytes, a run that crosses its end,
@@ -33,6 +34,7 @@ struct WindowDecoders {
 
 WindowDecoders window_decoders(CpuLevel level);
 
+WindowState decode_windows_portable(WindowState state); // every processor
 #ifdef IFF_X86_VECTORS
 WindowState decode_windows_16(WindowState state);
 WindowState decode_windows_32(WindowState state);

@@ -54,8 +54,8 @@ const __m128i *order_row(const uint8_t (*table)[16], uint32_t keep) {
 // store behind the one before; may write up to 32 bytes. Returns the end of
 // the kept bytes.
 IFF_AVX2 inline uint8_t *store_kept(uint8_t *out, __m256i source, uint32_t keep) {
-    const __m128i low_order =
-        _mm_or_si128(_mm_load_si128(order_row(kCompress.lower, keep)), _mm_load_si128(order_row(kCompress.upper, keep >> 8)));
+    const __m128i low_order = _mm_or_si128(_mm_load_si128(order_row(kCompress.lower, keep)),
+                                           _mm_load_si128(order_row(kCompress.upper, keep >> 8)));
     const __m128i high_order = _mm_or_si128(_mm_load_si128(order_row(kCompress.lower, keep >> 16)),
                                             _mm_load_si128(order_row(kCompress.upper, keep >> 24)));
     const __m256i kept =
@@ -116,7 +116,8 @@ IFF_AVX2 WindowState decode_windows_32(WindowState state) {
         const uint64_t taken = runs ? (runs & (0 - runs)) - 1 : ~uint64_t{0};
         const uint64_t keep = taken & ~(counts & singles);
         const uint64_t pair_counts = counts & pairs;
-        uint8_t *const half = store_kept(out, take_pair_data(first, first_behind, uint32_t(pair_counts)), uint32_t(keep));
+        uint8_t *const half =
+            store_kept(out, take_pair_data(first, first_behind, uint32_t(pair_counts)), uint32_t(keep));
         store_kept(half, take_pair_data(second, second_behind, uint32_t(pair_counts >> 32)), uint32_t(keep >> 32));
         const auto produced = uint32_t(__builtin_popcountll(keep));
         if (!pass_window(produced, runs, 64, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;

@@ -29,8 +29,8 @@ inline std::string cpu_level_test_name(const ::testing::TestParamInfo<iff::CpuLe
 
 } // namespace test
 
-#define IFF_AT_EACH_CPU_LEVEL(suite)                                                                              \
-    INSTANTIATE_TEST_SUITE_P(Cpu, suite,                                                                           \
-                             ::testing::Values(iff::CpuLevel::portable, iff::CpuLevel::ssse3, iff::CpuLevel::avx2,  \
-                                               iff::CpuLevel::avx512),                                             \
-                             test::cpu_level_test_name)
+#define IFF_AT_EACH_CPU_LEVEL(suite)                                                                                   \
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Cpu, suite,                                                                                                    \
+        ::testing::Values(iff::CpuLevel::portable, iff::CpuLevel::ssse3, iff::CpuLevel::avx2, iff::CpuLevel::avx512),  \
+        test::cpu_level_test_name)
