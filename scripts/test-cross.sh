@@ -1,32 +1,41 @@
 #!/usr/bin/env bash
 # Cross-builds the library's suite for other processors with Debian's cross
 # compilers and runs it under qemu-user: aarch64, s390x (big-endian) and
-# i686 (32-bit). Release builds in build/cross-ARCH, the suite only, one
+# armhf (32-bit). Release builds in build/cross-ARCH, the suite only, one
 # process per target; prints a line per target. Installs what it needs.
-# usage: scripts/test-cross.sh [ARCH...]   (default: aarch64 s390x i686)
+# (i686 is left out: qemu-i386 stalls the suite's threads test, and the
+# 32-bit x86 loops run in the Windows suite under Wine.)
+# usage: scripts/test-cross.sh [ARCH...]   (default: aarch64 s390x armhf)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(aarch64 s390x i686)
+[ ${#targets[@]} -gt 0 ] || targets=(aarch64 s390x armhf)
 
 source scripts/install-missing.sh
-packages=(cmake ninja-build googletest qemu-user)
-for arch in "${targets[@]}"; do
-  packages+=("g++-$arch-linux-gnu")
-done
-install_missing "${packages[@]}"
-
+triple_for() { # Debian's name of an architecture's cross toolchain
+  case "$1" in
+    armhf) echo arm-linux-gnueabihf ;;
+    *) echo "$1-linux-gnu" ;;
+  esac
+}
 qemu_for() { # the qemu-user program for an architecture
   case "$1" in
+    armhf) echo qemu-arm ;;
     i686) echo qemu-i386 ;;
     *) echo "qemu-$1" ;;
   esac
 }
 
+packages=(cmake ninja-build googletest qemu-user)
+for arch in "${targets[@]}"; do
+  packages+=("g++-$(triple_for "$arch")")
+done
+install_missing "${packages[@]}"
+
 status=0
 for arch in "${targets[@]}"; do
-  triple=$arch-linux-gnu
+  triple=$(triple_for "$arch")
   dir=build/cross-$arch
   emulator="$(qemu_for "$arch");-L;/usr/$triple"
   start=$SECONDS
