@@ -1,7 +1,6 @@
 #include "pcx/rle_decoder.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
@@ -60,9 +59,10 @@ int32_t decode_line(IFFHandle &h) {
 
     const WindowDecoders windows = window_decoders(cpu_level());
     while (remaining > 0) {
-        for (const WindowDecoder loop : {windows.wide, windows.narrow}) {
-            if (loop == nullptr) continue;
-            const WindowState state = loop({out, cursor, available, remaining});
+        if (windows.wide) {
+            WindowState state{out, cursor, available, remaining};
+            windows.wide(state);
+            if (windows.narrow) windows.narrow(state);
             out = state.out;
             cursor = state.cursor;
             available = state.available;

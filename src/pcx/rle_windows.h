@@ -14,8 +14,9 @@
 namespace iff {
 
 // Where a window loop stands: in the line (out, remaining bytes) and in the
-// read buffer (cursor, available bytes). Passed by value, so that the
-// caller's own copies never escape and stay in registers.
+// read buffer (cursor, available bytes). A record of its own, so that the
+// caller's locals never escape and stay in registers; its fields are read
+// and written one by one, as a record passed by value would cost stalls.
 struct WindowState {
     uint8_t *out;
     uint8_t *cursor;
@@ -23,7 +24,7 @@ struct WindowState {
     int32_t remaining;
 };
 
-using WindowDecoder = WindowState (*)(WindowState);
+using WindowDecoder = void (*)(WindowState &state);
 
 // The window loops for a level, widest first; a narrower one takes over where
 // the wider one stops short of the line's end. Null where there is none.
@@ -34,12 +35,12 @@ struct WindowDecoders {
 
 WindowDecoders window_decoders(CpuLevel level);
 
-WindowState decode_windows_portable(WindowState state); // every processor
+void decode_windows_portable(WindowState &state); // every processor
 #ifdef IFF_X86_VECTORS
-WindowState decode_windows_16(WindowState state);
-WindowState decode_windows_32(WindowState state);
+void decode_windows_16(WindowState &state);
+void decode_windows_32(WindowState &state);
 #ifdef IFF_X86_64_VECTORS
-WindowState decode_windows_64(WindowState state);
+void decode_windows_64(WindowState &state);
 #endif
 #endif
 

@@ -57,7 +57,7 @@ constexpr WindowTables kWindow = make_window_tables();
 // the buffer and 17 bytes of output in the line, and returns with the cursor
 // at the next pair or literal; a run that crosses the line's end is left to
 // the caller.
-__attribute__((target("ssse3,popcnt"))) WindowState decode_windows_16(WindowState state) {
+__attribute__((target("ssse3,popcnt"))) void decode_windows_16(WindowState &state) {
     // Locals, which the stores through out cannot alias.
     uint8_t *out = state.out;
     const uint8_t *cursor = state.cursor;
@@ -106,7 +106,7 @@ __attribute__((target("ssse3,popcnt"))) WindowState decode_windows_16(WindowStat
         const auto produced = uint32_t(__builtin_popcount(keep));
         if (!pass_window(produced, runs, 16, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;
     }
-    return hand_back(carry, out, cursor, available, remaining);
+    state = hand_back(carry, out, cursor, available, remaining);
 }
 
 } // namespace iff

@@ -85,7 +85,7 @@ IFF_AVX2 inline uint64_t mask_of(__m256i first, __m256i second) {
 // window, and each quarter's kept bytes are gathered by one in-lane shuffle
 // whose order two 256-entry tables give. One step's mask work serves 64
 // bytes, which is what makes it faster than 32 a step.
-IFF_AVX2 WindowState decode_windows_32(WindowState state) {
+IFF_AVX2 void decode_windows_32(WindowState &state) {
     // Locals, which the stores through out cannot alias.
     uint8_t *out = state.out;
     const uint8_t *cursor = state.cursor;
@@ -122,7 +122,7 @@ IFF_AVX2 WindowState decode_windows_32(WindowState state) {
         const auto produced = uint32_t(__builtin_popcountll(keep));
         if (!pass_window(produced, runs, 64, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;
     }
-    return hand_back(carry, out, cursor, available, remaining);
+    state = hand_back(carry, out, cursor, available, remaining);
 }
 
 #undef IFF_AVX2

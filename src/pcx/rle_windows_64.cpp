@@ -10,7 +10,7 @@ namespace iff {
 // from one addition over the window's marks instead of tables, the C2 count
 // bytes take their data bytes by one blend, and the kept bytes are gathered
 // by one compress.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt"))) WindowState decode_windows_64(WindowState state) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt"))) void decode_windows_64(WindowState &state) {
     // Locals, which the stores through out cannot alias.
     uint8_t *out = state.out;
     const uint8_t *cursor = state.cursor;
@@ -42,7 +42,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt"))) WindowState d
         const auto produced = uint32_t(__builtin_popcountll(keep));
         if (!pass_window(produced, runs, 64, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;
     }
-    return hand_back(carry, out, cursor, available, remaining);
+    state = hand_back(carry, out, cursor, available, remaining);
 }
 
 } // namespace iff

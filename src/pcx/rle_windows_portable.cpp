@@ -30,7 +30,7 @@ inline uint64_t span_marks(const uint8_t *span) {
 // count byte is a shift and a count of trailing zeros in a register rather
 // than a load whose address waits for the last pair. Literals go out sixteen
 // bytes at a time, pairs as one fill of eight bytes or of 64.
-WindowState decode_windows_portable(WindowState state) {
+void decode_windows_portable(WindowState &state) {
     uint8_t *out = state.out;
     const uint8_t *cursor = state.cursor;
     uint32_t available = state.available;
@@ -71,7 +71,7 @@ WindowState decode_windows_portable(WindowState state) {
         available -= at;
         if (line_ends) break;
     }
-    return {out, const_cast<uint8_t *>(cursor), available, remaining};
+    state = {out, const_cast<uint8_t *>(cursor), available, remaining};
 }
 
 } // namespace iff
