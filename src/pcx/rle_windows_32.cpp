@@ -66,9 +66,9 @@ IFF_AVX2 inline uint8_t *store_kept(uint8_t *out, __m256i source, uint32_t keep)
     const auto second = first + uint32_t(__builtin_popcount(keep & 0xFF00));
     const auto third = second + uint32_t(__builtin_popcount(keep & 0xFF0000));
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out), low);
-    _mm_storeh_pd(reinterpret_cast<double *>(out + first), _mm_castsi128_pd(low));
+    _mm_storeh_pi(reinterpret_cast<__m64 *>(out + first), _mm_castsi128_ps(low)); // unaligned is fine
     _mm_storel_epi64(reinterpret_cast<__m128i *>(out + second), high);
-    _mm_storeh_pd(reinterpret_cast<double *>(out + third), _mm_castsi128_pd(high));
+    _mm_storeh_pi(reinterpret_cast<__m64 *>(out + third), _mm_castsi128_ps(high));
     return out + __builtin_popcount(keep);
 }
 
