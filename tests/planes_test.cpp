@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pixels/planes.h"
+#include "support/cpu_levels.h"
 
 namespace iff {
 namespace {
@@ -200,7 +201,10 @@ TEST(SplitLine, StoresEachWriteLayout) {
     }
 }
 
-TEST(SplitLine, WrittenLinesReadBackUnchanged) {
+class PlanesAtEachLevel : public test::AtEachCpuLevel {};
+IFF_AT_EACH_CPU_LEVEL(PlanesAtEachLevel);
+
+TEST_P(PlanesAtEachLevel, WrittenLinesReadBackUnchanged) {
     // The write layouts, with the host byte that each pixel value takes.
     struct Layout {
         int32_t bits, planes, format;
@@ -237,9 +241,9 @@ TEST(SplitLine, WrittenLinesReadBackUnchanged) {
     }
 }
 
-TEST(MergeLine, RgbLinesInterleaveAtEveryBlockBoundary) {
+TEST_P(PlanesAtEachLevel, RgbLinesInterleaveAtEveryBlockBoundary) {
     // The wide loops take 64 and 16 pixels at a time; widths around those
-    // blocks leave every kind of tail.
+    // blocks leave every kind of tail. Split back, the line is the file's.
     uint32_t seed = 777;
     for (int32_t width : {15, 16, 17, 63, 64, 65, 200}) {
         const int32_t bytes_per_line = width + (width & 1);
@@ -248,8 +252,12 @@ TEST(MergeLine, RgbLinesInterleaveAtEveryBlockBoundary) {
         Bytes expected;
         for (int32_t x = 0; x < width; ++x)
             for (int32_t plane = 0; plane < 3; ++plane) expected.push_back(file[size_t(plane * bytes_per_line + x)]);
-        ReadLine line({8, 3, width, bytes_per_line, IFF_PIXELS_SCALED}, file);
+        const Geometry g{8, 3, width, bytes_per_line, IFF_PIXELS_SCALED};
+        ReadLine line(g, file);
         EXPECT_EQ(line.merge(), expected) << "width " << width;
+        Bytes planes = file; // with zero pads, which the split leaves alone
+        for (int32_t plane = 0; plane < 3 && (width & 1); ++plane) planes[size_t(plane * bytes_per_line + width)] = 0;
+        EXPECT_EQ(split(g, 0, expected), planes) << "split, width " << width;
     }
 }
 

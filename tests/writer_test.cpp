@@ -13,6 +13,7 @@
 
 #include "iffpcx.h"
 #include "pcx/rle_encoder.h"
+#include "support/cpu_levels.h"
 #include "support/memory_stream.h"
 #include "support/pcx_builder.h"
 
@@ -157,7 +158,10 @@ Bytes random_line(std::mt19937 &rng, size_t size) {
     return line;
 }
 
-TEST(Coding, EveryCodedBufferDecodesBackToItself) {
+class CodingAtEachLevel : public test::AtEachCpuLevel {};
+IFF_AT_EACH_CPU_LEVEL(CodingAtEachLevel);
+
+TEST_P(CodingAtEachLevel, EveryCodedBufferDecodesBackToItself) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 2000; ++round) {
         const Bytes line = random_line(rng, rng() % 300);
@@ -882,7 +886,7 @@ Bytes reference_coding(const Bytes &line) {
 
 // Long noisy lines reach the encoder's wide loops; their coding must be the
 // one the rules give, byte for byte.
-TEST(Coding, LongNoisyLinesAreCodedByTheRules) {
+TEST_P(CodingAtEachLevel, LongNoisyLinesAreCodedByTheRules) {
     struct Profile {
         const char *name;
         int high_percent;   // bytes of 0xC0 or above

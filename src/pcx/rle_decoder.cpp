@@ -4,7 +4,6 @@
 
 #include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
-
 #include "pcx/rle_windows.h"
 
 namespace iff {
@@ -58,16 +57,17 @@ int32_t decode_line(IFFHandle &h) {
         h.read_available = available;
     };
 
-#ifdef IFF_WINDOW_DECODER
-    const int window = widest_window();
-#endif
+    const WindowDecoders windows = window_decoders(cpu_level());
     while (remaining > 0) {
-#ifdef IFF_WIDE_WINDOW_DECODER
-        if (window >= 64) decode_windows_64(out, cursor, available, remaining);
-#endif
-#ifdef IFF_WINDOW_DECODER
-        if (window >= 16) decode_windows_16(out, cursor, available, remaining);
-#endif
+        if (windows.wide) {
+            WindowState state{out, cursor, available, remaining};
+            windows.wide(state);
+            if (windows.narrow) windows.narrow(state);
+            out = state.out;
+            cursor = state.cursor;
+            available = state.available;
+            remaining = state.remaining;
+        }
         // Fast loop, while a whole word of the buffer and of the line is left:
         // literals eight at a time, each pair without a test of the buffer's
         // end. It leaves to the paths below only a run that crosses the line's
@@ -91,12 +91,7 @@ int32_t decode_line(IFFHandle &h) {
             const int32_t count = cursor[0] & 0x3F;
             if (count > remaining) break;
             const uint8_t value = cursor[1];
-            if (count <= 8) {
-                const uint64_t fill = value * kLowBits;
-                std::memcpy(out, &fill, 8); // within kLineSlack; only count bytes are kept
-            } else {
-                std::memset(out, value, 64); // within kLineSlack
-            }
+            fill_pair(out, count, value);
             out += count;
             remaining -= count;
             cursor += 2;

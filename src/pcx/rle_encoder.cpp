@@ -5,17 +5,17 @@
 #include "pcx/byte_scan.h"
 #include "pcx/stream_io.h"
 #include "pixels/planes.h"
+#include "platform/cpu_features.h"
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#ifdef IFF_X86_VECTORS
 #include <immintrin.h>
-#define IFF_WINDOW_ENCODER 1
 #endif
 
 namespace iff {
 
 namespace {
 
-#ifdef IFF_WINDOW_ENCODER
+#ifdef IFF_X86_VECTORS
 // For eight bytes without runs, marks[b] set where a byte is 0xC0 or above:
 // the shuffle that spreads the bytes to make room for a 0xC1 in front of
 // each marked one (0x80 leaves a zero there), and those 0xC1 bytes.
@@ -103,10 +103,6 @@ __attribute__((target("ssse3"))) int32_t encode_windows(const uint8_t *line, int
     out_ref = out;
     return i;
 }
-
-bool has_window_encoder() {
-    return __builtin_cpu_supports("ssse3");
-}
 #endif
 
 // End of the stretch from i of bytes that go out as they stand: single bytes
@@ -145,11 +141,11 @@ inline void copy_plain(uint8_t *out, const uint8_t *src, int32_t n, int32_t room
 int32_t encode_runs(const uint8_t *line, int32_t size, uint8_t *out) {
     uint8_t *const start = out;
     int32_t i = 0;
-#ifdef IFF_WINDOW_ENCODER
-    const bool windows = has_window_encoder();
+#ifdef IFF_X86_VECTORS
+    const bool windows = cpu_level() >= CpuLevel::ssse3;
 #endif
     while (i < size) {
-#ifdef IFF_WINDOW_ENCODER
+#ifdef IFF_X86_VECTORS
         if (windows) {
             i = encode_windows(line, i, size, out);
             if (i >= size) break;

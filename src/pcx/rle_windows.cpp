@@ -1,36 +1,18 @@
 #include "pcx/rle_windows.h"
 
-#include <atomic>
-
 namespace iff {
-namespace {
 
-int processor_window() {
-#ifndef IFF_WINDOW_DECODER
-    return 0;
-#else
-#ifdef IFF_WIDE_WINDOW_DECODER
-    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
-        __builtin_cpu_supports("popcnt"))
-        return 64;
+WindowDecoders window_decoders(CpuLevel level) {
+    switch (level) {
+#ifdef IFF_X86_VECTORS
+#ifdef IFF_X86_64_VECTORS
+    case CpuLevel::avx512: return {decode_windows_64, decode_windows_16};
 #endif
-    if (__builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt")) return 16;
-    return 0;
+    case CpuLevel::avx2: return {decode_windows_32, decode_windows_16};
+    case CpuLevel::ssse3: return {decode_windows_16, nullptr};
 #endif
-}
-
-std::atomic<int> window_limit{-1};
-
-} // namespace
-
-int widest_window() {
-    static const int width = processor_window();
-    const int limit = window_limit.load(std::memory_order_relaxed);
-    return limit >= 0 && limit < width ? limit : width;
-}
-
-void limit_window_width(int width) {
-    window_limit.store(width, std::memory_order_relaxed);
+    default: return {decode_windows_portable, nullptr};
+    }
 }
 
 } // namespace iff

@@ -1,13 +1,11 @@
 #include "pcx/rle_window_steps.h"
 #include "pcx/rle_windows.h"
 
-#ifdef IFF_WINDOW_DECODER
+#ifdef IFF_X86_VECTORS
 #include <immintrin.h>
 
 namespace iff {
 namespace {
-
-constexpr uint8_t kCountMark = 0xC0;
 
 // Tables for 16-byte windows taken as two halves of eight bytes.
 struct WindowTables {
@@ -59,13 +57,12 @@ constexpr WindowTables kWindow = make_window_tables();
 // the buffer and 17 bytes of output in the line, and returns with the cursor
 // at the next pair or literal; a run that crosses the line's end is left to
 // the caller.
-__attribute__((target("ssse3,popcnt"))) void decode_windows_16(uint8_t *&out_ref, uint8_t *&cursor_ref,
-                                                               uint32_t &available_ref, int32_t &remaining_ref) {
+__attribute__((target("ssse3,popcnt"))) void decode_windows_16(WindowState &state) {
     // Locals, which the stores through out cannot alias.
-    uint8_t *out = out_ref;
-    const uint8_t *cursor = cursor_ref;
-    uint32_t available = available_ref;
-    int32_t remaining = remaining_ref;
+    uint8_t *out = state.out;
+    const uint8_t *cursor = state.cursor;
+    uint32_t available = state.available;
+    int32_t remaining = state.remaining;
     const __m128i top = _mm_set1_epi8(char(kCountMark));
     const __m128i single = _mm_set1_epi8(char(kCountMark | 1));
     const __m128i pair = _mm_set1_epi8(char(kCountMark | 2));
@@ -109,7 +106,7 @@ __attribute__((target("ssse3,popcnt"))) void decode_windows_16(uint8_t *&out_ref
         const auto produced = uint32_t(__builtin_popcount(keep));
         if (!pass_window(produced, runs, 16, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;
     }
-    hand_back(carry, out, cursor, available, remaining, out_ref, cursor_ref, available_ref, remaining_ref);
+    state = hand_back(carry, out, cursor, available, remaining);
 }
 
 } // namespace iff

@@ -1,42 +1,21 @@
 #include "pcx/rle_window_steps.h"
 #include "pcx/rle_windows.h"
 
-#ifdef IFF_WIDE_WINDOW_DECODER
+#ifdef IFF_X86_64_VECTORS
 #include <immintrin.h>
 
 namespace iff {
-namespace {
-
-constexpr uint8_t kCountMark = 0xC0;
-
-// The data bytes of a window's pairs, from its marks (bytes of 0xC0 or
-// above): a byte is data when an odd number of marked bytes lie in a row in
-// front of it. Chains of marks that begin on an even bit are told from those
-// that begin on an odd one by one addition, whose overflow says the next
-// window's first byte is data. `carry` says this window's first byte is.
-__attribute__((target("bmi"))) inline uint64_t data_bytes(uint64_t marks, uint64_t &carry) {
-    constexpr uint64_t kEvenBits = 0x5555555555555555ULL;
-    marks &= ~carry; // a marked data byte begins no chain
-    const uint64_t follows_mark = marks << 1 | carry;
-    const uint64_t odd_starts = marks & ~kEvenBits & ~follows_mark;
-    uint64_t even_starts;
-    carry = __builtin_add_overflow(odd_starts, marks, &even_starts) ? 1 : 0;
-    return (kEvenBits ^ (even_starts << 1)) & follows_mark;
-}
-
-} // namespace
 
 // The 16-byte windows' method over 64 bytes at a time: the count bytes come
 // from one addition over the window's marks instead of tables, the C2 count
 // bytes take their data bytes by one blend, and the kept bytes are gathered
 // by one compress.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt"))) void
-decode_windows_64(uint8_t *&out_ref, uint8_t *&cursor_ref, uint32_t &available_ref, int32_t &remaining_ref) {
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,popcnt"))) void decode_windows_64(WindowState &state) {
     // Locals, which the stores through out cannot alias.
-    uint8_t *out = out_ref;
-    const uint8_t *cursor = cursor_ref;
-    uint32_t available = available_ref;
-    int32_t remaining = remaining_ref;
+    uint8_t *out = state.out;
+    const uint8_t *cursor = state.cursor;
+    uint32_t available = state.available;
+    int32_t remaining = state.remaining;
     const __m512i top = _mm512_set1_epi8(char(kCountMark));
     const __m512i single = _mm512_set1_epi8(char(kCountMark | 1));
     const __m512i pair = _mm512_set1_epi8(char(kCountMark | 2));
@@ -53,7 +32,7 @@ decode_windows_64(uint8_t *&out_ref, uint8_t *&cursor_ref, uint32_t &available_r
         const uint64_t singles = _mm512_cmpeq_epi8_mask(window, single);
         const uint64_t pairs = _mm512_cmpeq_epi8_mask(window, pair);
         uint64_t carry_out = carry;
-        const uint64_t counts = marks & ~data_bytes(marks, carry_out);
+        const uint64_t counts = marks & ~pair_data_bytes(marks, carry_out);
         const uint64_t runs = counts & ~(singles | pairs);
         // Bytes taken: up to the first other run.
         const uint64_t taken = runs ? (runs & (0 - runs)) - 1 : ~uint64_t{0};
@@ -63,7 +42,7 @@ decode_windows_64(uint8_t *&out_ref, uint8_t *&cursor_ref, uint32_t &available_r
         const auto produced = uint32_t(__builtin_popcountll(keep));
         if (!pass_window(produced, runs, 64, uint32_t(carry_out), carry, out, cursor, available, remaining)) break;
     }
-    hand_back(carry, out, cursor, available, remaining, out_ref, cursor_ref, available_ref, remaining_ref);
+    state = hand_back(carry, out, cursor, available, remaining);
 }
 
 } // namespace iff

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#include <immintrin.h>
-#endif
-
 #include "pixels/sample_layout.h"
 #include "pixels/samples.h"
+#include "platform/cpu_features.h"
+
+#ifdef IFF_X86_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace iff {
 namespace {
@@ -95,26 +96,26 @@ void pad_planes(const IFFHandle &h, const PlaneReads &reads) {
     }
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define IFF_SHUFFLE_INTERLEAVE 1
+#ifdef IFF_X86_VECTORS
+// order[block][plane]: for each output byte of the block, the pixel
+// whose sample of that plane it is, or 0x80 (zero) for another plane.
+alignas(16) constexpr uint8_t kInterleaveOrder[3][3][16] = {
+    {{0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80, 5},
+     {0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80},
+     {0x80, 0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80}},
+    {{0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10, 0x80},
+     {5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10},
+     {0x80, 5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80}},
+    {{0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80, 0x80},
+     {0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80},
+     {10, 0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15}}};
+
 // Sixteen pixels at a time: each 16-byte block of the output gathers its
 // bytes from the three planes with one shuffle per plane. Returns the pixels
 // done; the caller finishes the rest.
 __attribute__((target("ssse3"))) int32_t interleave_rgb_blocks(uint8_t *destination, const uint8_t *red,
                                                                const uint8_t *green, const uint8_t *blue,
                                                                int32_t width) {
-    // order[block][plane]: for each output byte of the block, the pixel
-    // whose sample of that plane it is, or 0x80 (zero) for another plane.
-    alignas(16) static constexpr uint8_t order[3][3][16] = {
-        {{0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80, 5},
-         {0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80, 0x80},
-         {0x80, 0x80, 0, 0x80, 0x80, 1, 0x80, 0x80, 2, 0x80, 0x80, 3, 0x80, 0x80, 4, 0x80}},
-        {{0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10, 0x80},
-         {5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80, 10},
-         {0x80, 5, 0x80, 0x80, 6, 0x80, 0x80, 7, 0x80, 0x80, 8, 0x80, 0x80, 9, 0x80, 0x80}},
-        {{0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80, 0x80},
-         {0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15, 0x80},
-         {10, 0x80, 0x80, 11, 0x80, 0x80, 12, 0x80, 0x80, 13, 0x80, 0x80, 14, 0x80, 0x80, 15}}};
     int32_t x = 0;
     for (; x + 16 <= width; x += 16, destination += 48) {
         const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i *>(red + x));
@@ -122,18 +123,43 @@ __attribute__((target("ssse3"))) int32_t interleave_rgb_blocks(uint8_t *destinat
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(blue + x));
         for (int block = 0; block < 3; ++block) {
             const __m128i out = _mm_or_si128(
-                _mm_or_si128(_mm_shuffle_epi8(r, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][0]))),
-                             _mm_shuffle_epi8(g, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][1])))),
-                _mm_shuffle_epi8(b, _mm_load_si128(reinterpret_cast<const __m128i *>(order[block][2]))));
+                _mm_or_si128(
+                    _mm_shuffle_epi8(r, _mm_load_si128(reinterpret_cast<const __m128i *>(kInterleaveOrder[block][0]))),
+                    _mm_shuffle_epi8(g, _mm_load_si128(reinterpret_cast<const __m128i *>(kInterleaveOrder[block][1])))),
+                _mm_shuffle_epi8(b, _mm_load_si128(reinterpret_cast<const __m128i *>(kInterleaveOrder[block][2]))));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(destination + 16 * block), out);
         }
     }
     return x;
 }
+
+// Thirty-two pixels at a time: the sixteen-pixel blocks' shuffles, each
+// working on both 16-byte lanes, so one shuffle serves two blocks.
+__attribute__((target("avx2"))) int32_t interleave_rgb_avx2(uint8_t *destination, const uint8_t *red,
+                                                            const uint8_t *green, const uint8_t *blue, int32_t width) {
+    int32_t x = 0;
+    for (; x + 32 <= width; x += 32, destination += 96) {
+        const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(red + x));
+        const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(green + x));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(blue + x));
+        __m256i block[3]; // block k of the first sixteen pixels, then of the second
+        for (int k = 0; k < 3; ++k) {
+            const auto *order = reinterpret_cast<const __m128i *>(kInterleaveOrder[k]);
+            block[k] = _mm256_or_si256(
+                _mm256_or_si256(_mm256_shuffle_epi8(r, _mm256_broadcastsi128_si256(_mm_load_si128(order))),
+                                _mm256_shuffle_epi8(g, _mm256_broadcastsi128_si256(_mm_load_si128(order + 1)))),
+                _mm256_shuffle_epi8(b, _mm256_broadcastsi128_si256(_mm_load_si128(order + 2))));
+        }
+        auto *out = reinterpret_cast<__m256i *>(destination);
+        _mm256_storeu_si256(out, _mm256_permute2x128_si256(block[0], block[1], 0x20));
+        _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(block[2], block[0], 0x30));
+        _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(block[1], block[2], 0x31));
+    }
+    return x;
+}
 #endif
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#define IFF_WIDE_INTERLEAVE 1
+#ifdef IFF_X86_64_VECTORS
 // Sixty-four pixels at a time: each 64-byte part of the output takes red
 // and green by one two-plane permute and lays blue over them by a masked
 // one. Returns the pixels done.
@@ -179,11 +205,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t interleave_rgb_wi
     }
     return x;
 }
-
-bool has_wide_interleave() {
-    static const bool has = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    return has;
-}
 #endif
 
 void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride, int32_t width) {
@@ -191,14 +212,20 @@ void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride,
     const uint8_t *green = source + stride;
     const uint8_t *blue = source + 2 * stride;
     int32_t x = 0;
-#ifdef IFF_WIDE_INTERLEAVE
-    if (has_wide_interleave()) {
+    [[maybe_unused]] const CpuLevel level = cpu_level();
+#ifdef IFF_X86_64_VECTORS
+    if (level >= CpuLevel::avx512) {
         x = interleave_rgb_wide(destination, red, green, blue, width);
         destination += 3 * int64_t(x);
     }
 #endif
-#ifdef IFF_SHUFFLE_INTERLEAVE
-    if (__builtin_cpu_supports("ssse3")) {
+#ifdef IFF_X86_VECTORS
+    if (level == CpuLevel::avx2) {
+        const int32_t done = interleave_rgb_avx2(destination, red + x, green + x, blue + x, width - x);
+        destination += 3 * int64_t(done);
+        x += done;
+    }
+    if (level >= CpuLevel::ssse3) {
         const int32_t done = interleave_rgb_blocks(destination, red + x, green + x, blue + x, width - x);
         destination += 3 * int64_t(done);
         x += done;
@@ -211,7 +238,7 @@ void interleave_rgb(uint8_t *destination, const uint8_t *source, int64_t stride,
     }
 }
 
-#ifdef IFF_SHUFFLE_INTERLEAVE
+#ifdef IFF_X86_VECTORS
 // The reverse: sixteen pixels (48 bytes) to sixteen bytes of each plane,
 // each plane's bytes gathered from the three blocks by one shuffle apiece.
 __attribute__((target("ssse3"))) int32_t deinterleave_rgb_blocks(uint8_t *red, uint8_t *green, uint8_t *blue,
@@ -266,8 +293,8 @@ bool delivers_rgba(const IFFHandle &h) {
 }
 
 void deinterleave_rgb(uint8_t *line, int64_t stride, int32_t planes, const uint8_t *source, int32_t width) {
-#ifdef IFF_SHUFFLE_INTERLEAVE
-    if (planes >= 3 && __builtin_cpu_supports("ssse3")) {
+#ifdef IFF_X86_VECTORS
+    if (planes >= 3 && cpu_level() >= CpuLevel::ssse3) {
         const int32_t done = deinterleave_rgb_blocks(line, line + stride, line + 2 * stride, source, width);
         for (int32_t p = 0; p < 3; ++p) {
             uint8_t *plane = line + p * stride;

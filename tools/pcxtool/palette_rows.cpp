@@ -1,18 +1,16 @@
 #include "palette_rows.h"
 
-#include <atomic>
 #include <cstring>
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#include "cpu_features.h"
+
+#ifdef IFF_X86_64_VECTORS
 #include <immintrin.h>
-#define PCXTOOL_PALETTE_VECTORS 1
 #endif
 
 namespace pcxtool {
 
 namespace {
-
-std::atomic<bool> g_vectors_allowed{true};
 
 // Four pixels at a time as one 8-byte and one 4-byte store.
 void expand_portable(const uint32_t *packed, const uint8_t *indices, size_t count, uint8_t *out) {
@@ -32,11 +30,7 @@ void expand_portable(const uint32_t *packed, const uint8_t *indices, size_t coun
     }
 }
 
-#ifdef PCXTOOL_PALETTE_VECTORS
-bool processor_has_vectors() {
-    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-}
-
+#ifdef IFF_X86_64_VECTORS
 // 64 pixels at a time: each channel is looked up in its 256-byte table by
 // two 128-byte permutes chosen by the index's top bit, and the three
 // channels are woven into 192 bytes of triples by one two-table permute and
@@ -103,17 +97,12 @@ PaletteRows::PaletteRows(const uint8_t (*colours)[3]) : tables_{} {
 
 void PaletteRows::expand(const uint8_t *indices, size_t count, uint8_t *out) const {
     size_t done = 0;
-#ifdef PCXTOOL_PALETTE_VECTORS
-    static const bool has_vectors = processor_has_vectors();
-    if (has_vectors && count >= 64 && g_vectors_allowed.load(std::memory_order_relaxed)) {
+#ifdef IFF_X86_64_VECTORS
+    if (count >= 64 && iff::cpu_level() >= iff::CpuLevel::avx512) {
         done = expand_vectors(tables_, indices, count, out);
     }
 #endif
     expand_portable(packed_, indices + done, count - done, out + 3 * done);
-}
-
-void PaletteRows::allow_vectors(bool allowed) {
-    g_vectors_allowed.store(allowed, std::memory_order_relaxed);
 }
 
 } // namespace pcxtool

@@ -15,9 +15,6 @@ class PaletteRows {
     // Writes 3 * count bytes at out.
     void expand(const uint8_t *indices, size_t count, uint8_t *out) const;
 
-    // Test hook: false makes every instance take the portable loop.
-    static void allow_vectors(bool allowed);
-
     // What the 64-pixel loop reads: the three channels' tables, and where
     // each byte of three 64-byte parts of output comes from.
     struct Tables {
