@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cpu_features.h"
 #include "iffpcx.h"
-#include "pcx/rle_windows.h"
 #include "support/memory_stream.h"
 #include "support/pcx_builder.h"
 
@@ -145,17 +145,18 @@ void read_page(const Case &c, Path path, int32_t max_read, const std::string &wh
 
 TEST(PageEnd, LinesNeedingBytesBeyondThePageFailInEveryReadPath) {
     for (const Case &c : cases()) {
-        for (int width : {0, 16, 64}) {
-            iff::limit_window_width(width);
+        for (int level = 0; level < iff::kCpuLevels; ++level) {
+            iff::cap_cpu_level(iff::CpuLevel(level));
             for (int path = 0; path < 5; ++path) {
                 for (int32_t max_read : {INT32_MAX, 7}) {
-                    const std::string where = std::string(c.name) + ", " + kPathNames[path] + ", windows of " +
-                                              std::to_string(width) + ", reads of " + std::to_string(max_read);
+                    const std::string where = std::string(c.name) + ", " + kPathNames[path] + ", level " +
+                                              iff::cpu_level_name(iff::cpu_level()) + ", reads of " +
+                                              std::to_string(max_read);
                     read_page(c, Path(path), max_read, where);
                 }
             }
         }
-        iff::limit_window_width(-1);
+        iff::cap_cpu_level(iff::CpuLevel::avx512);
     }
 }
 

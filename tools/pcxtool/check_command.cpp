@@ -138,10 +138,11 @@ int run_repair(const Args &args) {
         IFFPCX_OK)
         throw input_error(error.message);
     const std::unique_ptr<iffpcx_repaired, void (*)(iffpcx_repaired *)> repaired(raw, iffpcx_repaired_free);
-    PendingFile output(parsed.positionals[1]);
+    OutputBatch batch;
+    PendingFile &output = batch.add(parsed.positionals[1]);
     output.write(repaired->data, repaired->size);
     output.finish();
-    output.commit();
+    batch.commit_all();
     if (repaired->change_count == 0) report(parsed, output.target() + ": nothing to change");
     for (size_t i = 0; i < repaired->change_count; ++i) report(parsed, output.target() + ": " + repaired->changes[i]);
     return kExitOk;
