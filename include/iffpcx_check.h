@@ -19,7 +19,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "iffpcx.h"
+#include "iffpcx_image.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -31,40 +31,6 @@ extern "C" {
 #define IFFPCX_CHECK_API __attribute__((visibility("default")))
 #else
 #define IFFPCX_CHECK_API
-#endif
-
-/* The whole-image layer's status, error and limits, until this header is
- * folded into it (then they come from iffpcx_image.h). */
-#ifndef IFFPCX_IMAGE_H
-typedef enum iffpcx_status {
-    IFFPCX_OK = 0,
-    IFFPCX_ERR_ARGUMENT = 1,
-    IFFPCX_ERR_NOT_PCX = 2,
-    IFFPCX_ERR_MALFORMED = 3,
-    IFFPCX_ERR_TRUNCATED = 4,
-    IFFPCX_ERR_UNSUPPORTED = 5,
-    IFFPCX_ERR_LIMIT = 6,
-    IFFPCX_ERR_MEMORY = 7,
-    IFFPCX_ERR_READ = 8,
-    IFFPCX_ERR_WRITE = 9,
-    IFFPCX_ERR_COLOURS = 10,
-    IFFPCX_ERR_CALLBACK = 11,
-    IFFPCX_ERR_LIBRARY = 12
-} iffpcx_status;
-
-typedef struct iffpcx_error {
-    int32_t status;
-    int32_t page;
-    int32_t line;
-    int32_t library_status;
-    char message[1024];
-} iffpcx_error;
-
-typedef struct iffpcx_limits {
-    uint64_t max_pixels;     /* largest page repair decodes; 0: no limit */
-    uint64_t max_file_bytes; /* largest input; 0: 2 GiB - 1 */
-    uint32_t max_pages;      /* most pages of a DCX file; 0: 65,535 */
-} iffpcx_limits;
 #endif
 
 /* ---- Reports --------------------------------------------------------------- */

@@ -4,27 +4,32 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "dcx_layout.h"
+#include "core/pcx_format.h"
 #include "file_io.h"
-#include "iffpcx.h"
-#include "memory_stream.h"
-#include "status_names.h"
+#include "iffpcx_image.h"
+#include "pcx_pages.h"
 #include "tool_error.h"
 
 namespace pcxtool {
 
 namespace {
 
-// A page goes into a DCX file only if the library opens it as a PCX file.
-void check_pcx_page(ByteView page, const std::string &name) {
-    MemoryStream stream(page);
-    StreamSource source = make_stream_source(stream);
-    IFFImageInfo info{};
-    const int32_t handle = IFFOpen(&source, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
-    if (handle <= 0) {
-        throw input_error(name + ": not a PCX page: " + describe_status(-handle));
+// Pages go into a DCX file only if the layer opens each as a PCX file; with
+// no output it checks them only.
+void pack_pages(const std::vector<iffpcx_bytes> &pages, iffpcx_output *output) {
+    iffpcx_error error{};
+    if (iffpcx_pack_dcx(pages.data(), pages.size(), output, &error) != IFFPCX_OK) {
+        throw_layer_error(error);
     }
-    IFFClose(handle);
+}
+
+void write_dcx(const std::vector<iffpcx_bytes> &pages, PendingFile &file) {
+    iffpcx_error error{};
+    if (write_through_layer(
+            file, [&](iffpcx_output *output) { return iffpcx_pack_dcx(pages.data(), pages.size(), output, &error); },
+            error) != IFFPCX_OK) {
+        throw_layer_error(error);
+    }
 }
 
 } // namespace
@@ -43,7 +48,8 @@ int run_pack(const Args &args) {
         throw usage_error("standard input ('-') can be read only once");
     }
     std::vector<std::unique_ptr<InputFile>> inputs;
-    std::vector<ByteView> pages;
+    std::vector<std::string> names; // the pages' names, for messages
+    std::vector<iffpcx_bytes> pages;
     for (size_t i = 1; i < parsed.positionals.size(); ++i) {
         const std::string &in = parsed.positionals[i];
         inputs.push_back(std::make_unique<InputFile>(in, starts_like_pcx_or_dcx));
@@ -51,24 +57,27 @@ int run_pack(const Args &args) {
         const std::string &name = inputs.back()->name();
         // A DCX input contributes each of its pages.
         const bool dcx = has_dcx_signature(bytes);
-        const std::vector<PageSpan> spans = page_spans(bytes, name);
-        for (size_t page = 0; page < spans.size(); ++page) {
-            const ByteView slice = bytes.slice(spans[page].offset, spans[page].end);
-            check_pcx_page(slice, dcx ? name + ": page " + std::to_string(page) : name);
-            pages.push_back(slice);
+        const std::vector<uint64_t> offsets = page_offsets(bytes, name);
+        std::vector<iffpcx_bytes> own;
+        for (size_t page = 0; page + 1 < offsets.size(); ++page) {
+            names.push_back(dcx ? name + ": page " + std::to_string(page) : name);
+            own.push_back(iffpcx_bytes{bytes.data() + offsets[page], offsets[page + 1] - offsets[page], nullptr});
         }
+        for (size_t page = 0; page < own.size(); ++page) {
+            own[page].name = names[names.size() - own.size() + page].c_str();
+        }
+        pack_pages(own, nullptr);
+        pages.insert(pages.end(), own.begin(), own.end());
     }
-    std::vector<size_t> sizes;
-    for (const ByteView &page : pages) {
-        sizes.push_back(page.size());
+    if (pages.size() > pcx_format::kDcxMostPages) {
+        throw usage_error("a DCX file holds 1 to " + std::to_string(pcx_format::kDcxMostPages) + " pages");
     }
-    const std::vector<uint8_t> directory = dcx_directory(sizes);
+    for (size_t page = 0; page < pages.size(); ++page) {
+        pages[page].name = names[page].c_str(); // the names may have moved as they grew
+    }
     OutputBatch batch;
     PendingFile &output = batch.add(out);
-    output.write(directory.data(), directory.size());
-    for (const ByteView &page : pages) {
-        output.write(page.data(), page.size());
-    }
+    write_dcx(pages, output);
     batch.commit_all();
     report(parsed, output.target() + ": " + std::to_string(pages.size()) + (pages.size() == 1 ? " page" : " pages"));
     return kExitOk;
@@ -93,15 +102,15 @@ int run_unpack(const Args &args) {
     if (!has_dcx_signature(bytes)) {
         throw input_error(input.name() + ": not a DCX file (it does not start with the DCX signature)");
     }
-    const std::vector<PageSpan> spans = page_spans(bytes, input.name());
+    const std::vector<uint64_t> offsets = page_offsets(bytes, input.name());
     std::vector<std::string> targets;
-    for (size_t page = 0; page < spans.size(); ++page) {
+    for (size_t page = 0; page + 1 < offsets.size(); ++page) {
         targets.push_back(prefix + std::to_string(page) + ".pcx");
         check_output_target(targets.back());
     }
     OutputBatch batch;
-    for (size_t page = 0; page < spans.size(); ++page) {
-        write_whole_file(batch, targets[page], bytes.slice(spans[page].offset, spans[page].end));
+    for (size_t page = 0; page < targets.size(); ++page) {
+        write_whole_file(batch, targets[page], bytes.slice(offsets[page], offsets[page + 1]));
     }
     batch.commit_all();
     for (const std::string &name : targets) {

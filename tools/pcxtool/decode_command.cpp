@@ -12,7 +12,7 @@
 #include "commands.h"
 #include "file_io.h"
 #include "output_names.h"
-#include "pcx_reader.h"
+#include "pcx_pages.h"
 #include "png_io.h"
 #include "pnm_io.h"
 #include "tool_error.h"
@@ -44,15 +44,15 @@ struct PageOutcome {
 // they are reported in page order: the warnings of every page before the
 // first that failed, then its error, exactly as one thread would. Returns
 // the failures of pages kept with lines missing, in page order.
-std::vector<std::string> decode_pages_on_two_threads(PcxFile &file, const std::vector<int> &pages,
+std::vector<std::string> decode_pages_on_two_threads(PcxPages &file, const std::vector<int> &pages,
                                                      const std::vector<std::string> &targets, ImageFormat format,
                                                      OutputBatch &batch) {
     std::vector<PageOutcome> outcomes(pages.size());
     std::mutex batch_lock;
     // Pages after the first that failed are not needed.
     std::atomic<size_t> first_failure{pages.size()};
-    auto work = [&](PcxFile *reader, size_t first) {
-        std::unique_ptr<PcxFile> own;
+    auto work = [&](PcxPages *reader, size_t first) {
+        std::unique_ptr<PcxPages> own;
         for (size_t k = first; k < pages.size() && k < first_failure.load(); k += 2) {
             try {
                 if (reader == nullptr) {
@@ -99,59 +99,25 @@ PnmType pnm_type(ImageFormat format) {
                                         : PnmType::Any;
 }
 
-// A page worth two threads: PNM rows of this many bytes in all, or more.
-constexpr uint64_t kPartsFromBytes = 4u << 20;
-
 // Decodes one large page into a PNM file as two parts side by side: this
-// thread the first rows (with the header), a second reader of its own the
-// rest, written at their place in the file. The second skips the first part's
-// lines, which costs less than decoding them, so it starts at three fifths of
-// the page. Failures and warnings are reported as one thread would: the
-// first part's failure first. Returns what decode_page returns.
-std::string decode_page_in_two_parts(PcxFile &file, int page, PendingFile &output, PnmType type) {
-    const int32_t split = static_cast<int32_t>(int64_t{file.check_page(page).height} * 3 / 5);
-    std::string later_warnings;
-    std::string later_shortfall;
-    std::exception_ptr later_error;
-    std::thread later([&] {
-        try {
-            const std::unique_ptr<PcxFile> reader = file.another_reader();
-            const std::unique_ptr<RowSink> sink = make_pnm_part_sink(output, type, split);
-            later_shortfall = reader->decode_page(page, *sink, &later_warnings, {split, INT32_MAX});
-        } catch (...) {
-            later_error = std::current_exception();
-        }
-    });
-    std::exception_ptr first_error;
-    std::string first_shortfall;
-    try {
-        const std::unique_ptr<RowSink> sink = make_pnm_sink(output, type);
-        first_shortfall = file.decode_page(page, *sink, nullptr, {0, split});
-    } catch (...) {
-        first_error = std::current_exception();
-    }
-    later.join();
-    if (first_error) {
-        std::rethrow_exception(first_error);
-    }
-    std::fputs(later_warnings.c_str(), stderr);
-    if (later_error) {
-        std::rethrow_exception(later_error);
-    }
-    // Data that end in the first part end there for the second too.
-    return first_shortfall.empty() ? later_shortfall : first_shortfall;
+// thread the first rows (with the header), a second thread of the layer's
+// the rest, written at their place in the file. Returns what decode_page
+// returns.
+std::string decode_page_in_two_parts(PcxPages &file, int page, int32_t split, PendingFile &output, PnmType type) {
+    const std::unique_ptr<RowSink> first = make_pnm_sink(output, type);
+    const std::unique_ptr<RowSink> later = make_pnm_part_sink(output, type, split);
+    return file.decode_page(page, *first, nullptr, later.get(), split);
 }
 
-// Whether a page goes to its file in two parts: a large page of rows that
-// any part can write, to a file (not standard output), on a machine with a
-// second core.
-bool worth_two_parts(PcxFile &file, int page, ImageFormat format, bool to_stdout) {
-    if (to_stdout || format == ImageFormat::Png || std::thread::hardware_concurrency() < 2) {
-        return false;
+// Where a page goes to its file in two parts, or 0: a large page of rows
+// that any part can write, to a file (not standard output), on a machine
+// with a second core.
+int32_t two_parts_split(PcxPages &file, int page, ImageFormat format, bool to_stdout) {
+    if (to_stdout || format == ImageFormat::Png) {
+        return 0;
     }
-    const PageInfo info = file.check_page(page);
-    const uint64_t samples = info.color_class == 3 || is_rgba_layout(info.header) ? 4 : 3;
-    return info.height >= 2 && uint64_t(info.width) * uint64_t(info.height) * samples >= kPartsFromBytes;
+    const iffpcx_page_info info = file.check_page(page);
+    return iffpcx_second_part(&info, 0);
 }
 
 } // namespace
@@ -181,9 +147,7 @@ int run_decode(const Args &args) {
     const int chosen = one_page ? parse_integer(parsed.options.at("--page"), 0, 65534, "--page") : 0;
     const uint64_t max_pixels = max_pixels_option(parsed);
 
-    PcxFile file(in);
-    file.set_max_pixels(max_pixels);
-    file.keep_partial_pages(parsed.has("--partial"));
+    PcxPages file(in, max_pixels, parsed.has("--partial"));
     std::vector<int> pages;
     if (one_page) {
         pages.push_back(chosen);
@@ -222,8 +186,9 @@ int run_decode(const Args &args) {
         for (size_t i = 0; i < pages.size(); ++i) {
             PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
             std::string shortfall;
-            if (pages.size() == 1 && worth_two_parts(file, pages[i], format, to_stdout)) {
-                shortfall = decode_page_in_two_parts(file, pages[i], output, pnm_type(format));
+            const int32_t split = pages.size() == 1 ? two_parts_split(file, pages[i], format, to_stdout) : 0;
+            if (split > 0) {
+                shortfall = decode_page_in_two_parts(file, pages[i], split, output, pnm_type(format));
             } else {
                 std::unique_ptr<RowSink> sink = make_sink(format, output);
                 shortfall = file.decode_page(pages[i], *sink);

@@ -1,13 +1,11 @@
 #include <cctype>
 #include <cstdio>
-#include <optional>
 
 #include "command_line.h"
 #include "commands.h"
-#include "encode_layout.h"
 #include "file_io.h"
-#include "pcx_reader.h"
-#include "pcx_writer.h"
+#include "iffpcx_image.h"
+#include "pcx_pages.h"
 #include "png_io.h"
 #include "pnm_io.h"
 #include "tool_error.h"
@@ -15,6 +13,12 @@
 namespace pcxtool {
 
 namespace {
+
+struct WriteOptions {
+    int32_t dpi_x = 0; // 0: the image's own resolution, else the library's default
+    int32_t dpi_y = 0;
+    bool align_palette = false;
+};
 
 // "300" for both directions, or "300x150" for horizontal and vertical.
 void parse_dpi(const std::string &text, WriteOptions &options) {
@@ -27,13 +31,42 @@ void parse_dpi(const std::string &text, WriteOptions &options) {
     }
 }
 
-std::string describe_layout(const PcxLayout &layout) {
+std::string describe_layout(const iffpcx_layout &layout) {
     switch (layout.color_class) {
-    case 0: return "1-bit bilevel";
-    case 1: return std::to_string(layout.bits) + "-bit grayscale";
-    case 2: return std::to_string(layout.bits) + "-bit palette, " + std::to_string(layout.palette.size()) + " colours";
+    case IFF_CLASS_BILEVEL: return "1-bit bilevel";
+    case IFF_CLASS_GRAY: return std::to_string(layout.bits) + "-bit grayscale";
+    case IFF_CLASS_PALETTE:
+        return std::to_string(layout.bits) + "-bit palette, " + std::to_string(layout.palette_entries) + " colours";
     default: return "24-bit RGB";
     }
+}
+
+iffpcx_layout write_pcx(const RgbImage &image, int bits, const WriteOptions &options, PendingFile &file,
+                        const std::string &name) {
+    iffpcx_image pixels{};
+    pixels.width = image.width;
+    pixels.height = image.height;
+    pixels.form = IFFPCX_FORM_RGB;
+    pixels.pixels = image.rgb.data();
+    pixels.stride = 3 * static_cast<size_t>(image.width);
+    pixels.dpi_x = options.dpi_x > 0 ? options.dpi_x : image.dpi_x;
+    pixels.dpi_y = options.dpi_y > 0 ? options.dpi_y : image.dpi_y;
+    pixels.name = name.c_str();
+    iffpcx_encode_options encoding{};
+    encoding.bits = bits;
+    encoding.flags = options.align_palette ? IFFPCX_ALIGN_PALETTE : 0;
+
+    iffpcx_layout layout{};
+    iffpcx_error error{};
+    const iffpcx_status status = write_through_layer(
+        file, [&](iffpcx_output *output) { return iffpcx_encode(&pixels, &encoding, output, &layout, &error); }, error);
+    if (status == IFFPCX_ERR_COLOURS && bits == 1) {
+        throw input_error(std::string(error.message) + "; use --bits 4 or leave --bits out");
+    }
+    if (status != IFFPCX_OK) {
+        throw_layer_error(error);
+    }
+    return layout;
 }
 
 } // namespace
@@ -64,11 +97,11 @@ int run_encode(const Args &args) {
             throw usage_error("encode writes PCX only: --to takes pcx, not '" + parsed.options.at("--to") + "'");
         }
     }
-    std::optional<int> bits;
+    int bits = 0; // from the colours
     if (parsed.has("--bits")) {
         bits = parse_integer(parsed.options.at("--bits"), 1, 24, "--bits");
-        if (*bits != 1 && *bits != 2 && *bits != 3 && *bits != 4 && *bits != 8 && *bits != 24) {
-            throw usage_error("--bits takes 1, 2, 3, 4, 8 or 24, not " + std::to_string(*bits));
+        if (bits != 1 && bits != 2 && bits != 3 && bits != 4 && bits != 8 && bits != 24) {
+            throw usage_error("--bits takes 1, 2, 3, 4, 8 or 24, not " + std::to_string(bits));
         }
     }
     WriteOptions options;
@@ -91,7 +124,7 @@ int run_encode(const Args &args) {
     } else {
         throw input_error(input.name() + ": not a PNG or PNM image");
     }
-    const PcxLayout layout = write_pcx(image, bits, options, output, input.name());
+    const iffpcx_layout layout = write_pcx(image, bits, options, output, input.name());
     batch.commit_all();
     report(parsed, output.target() + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) + ", " +
                        describe_layout(layout));

@@ -351,6 +351,12 @@ void PendingFile::write_at(uint64_t offset, const uint8_t *data, size_t size) {
     }
 }
 
+void PendingFile::truncate(uint64_t size) {
+    if (ftruncate(descriptor_, static_cast<off_t>(size)) != 0) {
+        throw input_error(target_ + ": cannot write: " + system_reason());
+    }
+}
+
 void PendingFile::finish() {
     if (to_stdout_) {
         finish_standard_output();

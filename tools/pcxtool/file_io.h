@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_output.h"
 #include "byte_view.h"
 
 namespace pcxtool {
@@ -58,22 +59,24 @@ class InputFile {
 // by SIGINT, SIGTERM or SIGHUP. The target "-" writes standard output
 // directly. A target that is one of the run's inputs (by name or through a
 // link) is refused before anything is written.
-class PendingFile {
+class PendingFile : public ByteOutput {
   public:
     explicit PendingFile(const std::string &target);
-    ~PendingFile();
+    ~PendingFile() override;
     PendingFile(const PendingFile &) = delete;
     PendingFile &operator=(const PendingFile &) = delete;
 
     // The path, or "standard output": how messages name this output.
-    const std::string &target() const { return target_; }
+    const std::string &target() const override { return target_; }
     std::FILE *stream() { return stream_; }
 
-    void write(const uint8_t *data, size_t size);
+    void write(const uint8_t *data, size_t size) override;
     // Writes at an offset of the file, leaving write's place where it is, so
     // that another thread may fill a later part of the file meanwhile (not
     // for standard output).
-    void write_at(uint64_t offset, const uint8_t *data, size_t size);
+    void write_at(uint64_t offset, const uint8_t *data, size_t size) override;
+    // Cuts the file to `size` bytes (not for standard output).
+    void truncate(uint64_t size);
     // Flushes and closes the temporary file; write errors surface here.
     // Standard output is flushed and stays open for more.
     void finish();

@@ -5,7 +5,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "file_io.h"
-#include "pcx_reader.h"
+#include "pcx_pages.h"
 #include "tool_error.h"
 
 namespace pcxtool {
@@ -33,35 +33,34 @@ std::string plural(int count, const char *word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-std::string describe_text(const PcxFile &file, const std::vector<PageInfo> &pages) {
+std::string describe_text(const PcxPages &file, const std::vector<iffpcx_page_info> &pages) {
     std::string text =
         file.path() + ": " + (file.is_dcx() ? "DCX" : "PCX") + ", " + plural(file.page_count(), "page") + "\n";
-    for (const PageInfo &page : pages) {
-        const HeaderFields &h = page.header;
+    for (const iffpcx_page_info &page : pages) {
         const std::string palette = page.palette_entries == 0 ? "no palette"
                                     : page.palette_entries == 1
                                         ? "1 palette entry"
                                         : std::to_string(page.palette_entries) + " palette entries";
         char line[512];
-        std::snprintf(line, sizeof line, "  page %d: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n",
+        std::snprintf(line, sizeof line, "  page %u: %d x %d, %s, %s (%s x %s), version %d, %d x %d dpi, %s\n",
                       page.index, page.width, page.height, page_kind_name(page),
-                      plural(h.bits_per_plane * h.planes, "bit").c_str(), plural(h.planes, "plane").c_str(),
-                      plural(h.bits_per_plane, "bit").c_str(), h.version, page.dpi_x, page.dpi_y, palette.c_str());
+                      plural(page.bits_per_plane * page.planes, "bit").c_str(), plural(page.planes, "plane").c_str(),
+                      plural(page.bits_per_plane, "bit").c_str(), page.version, page.dpi_x, page.dpi_y,
+                      palette.c_str());
         text += line;
     }
     return text;
 }
 
-std::string page_json(const PageInfo &page) {
-    const HeaderFields &h = page.header;
+std::string page_json(const iffpcx_page_info &page) {
     char text[512];
     std::snprintf(text, sizeof text,
-                  "{\"page\": %d, \"offset\": %u, \"size\": %u, \"width\": %d, \"height\": %d, \"color_class\": %u, "
+                  "{\"page\": %u, \"offset\": %u, \"size\": %u, \"width\": %d, \"height\": %d, \"color_class\": %u, "
                   "\"color_class_name\": \"%s\", \"bits\": %d, \"depth\": %d, \"planes\": %d, "
-                  "\"bits_per_plane\": %d, \"version\": %d, \"dpi\": [%d, %d], \"palette_entries\": %d}",
-                  page.index, page.span.offset, page.span.end - page.span.offset, page.width, page.height,
-                  page.color_class, page_kind_name(page), page.bits, h.bits_per_plane * h.planes, h.planes,
-                  h.bits_per_plane, h.version, page.dpi_x, page.dpi_y, page.palette_entries);
+                  "\"bits_per_plane\": %d, \"version\": %d, \"dpi\": [%d, %d], \"palette_entries\": %u}",
+                  page.index, static_cast<unsigned>(page.offset), static_cast<unsigned>(page.size), page.width,
+                  page.height, page.color_class, page_kind_name(page), page.bits, page.bits_per_plane * page.planes,
+                  page.planes, page.bits_per_plane, page.version, page.dpi_x, page.dpi_y, page.palette_entries);
     return text;
 }
 
@@ -86,8 +85,8 @@ int run_info(const Args &args) {
     for (const std::string &path : parsed.positionals) {
         std::string text;
         try {
-            PcxFile file(path);
-            std::vector<PageInfo> pages;
+            PcxPages file(path, 0, false);
+            std::vector<iffpcx_page_info> pages;
             for (int page = 0; page < file.page_count(); ++page) {
                 pages.push_back(file.page_info(page));
             }
