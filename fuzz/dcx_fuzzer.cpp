@@ -1,27 +1,47 @@
-// pcxtool's DCX directory handling on any bytes: page_spans either refuses a
-// file with an input error or gives pages that lie in order inside it. Each
+// The image layer's DCX directory handling on any bytes: iffpcx_page_spans
+// either refuses a file or gives pages that lie in order inside it. Each
 // page's bytes, read alone as a PCX file, must read as the library reads that
 // page of the whole file: the same description, palette, resolution and
 // lines (as far as the page alone decodes: the library may read on past a
-// page's end). Those pages packed again by build_dcx must split into the
-// same bytes, and the library must count them and describe each as its
-// header says.
+// page's end). Those pages packed again by iffpcx_pack_dcx (when each opens
+// as PCX) must split into the same bytes, and the library must count them
+// and describe each as its header says.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "dcx_layout.h"
+#include "core/pcx_format.h"
 #include "fuzz_check.h"
 #include "fuzz_stream.h"
 #include "iffpcx.h"
-#include "tool_error.h"
+#include "iffpcx_image.h"
 
 namespace {
 
+struct Span {
+    uint64_t offset;
+    uint64_t end;
+};
+
+// The pages' spans by the layer, or none when it refuses the file.
+std::vector<Span> spans_of(const std::vector<uint8_t> &file) {
+    uint32_t count = 0;
+    if (iffpcx_page_spans(file.data(), file.size(), "input", nullptr, &count, nullptr) != IFFPCX_OK) return {};
+    std::vector<uint64_t> offsets(size_t{count} + 1);
+    FUZZ_CHECK(iffpcx_page_spans(file.data(), file.size(), "input", offsets.data(), &count, nullptr) == IFFPCX_OK);
+    std::vector<Span> spans;
+    for (uint32_t k = 0; k < count; ++k) spans.push_back(Span{offsets[k], offsets[k + 1]});
+    return spans;
+}
+
+int depth_at(const std::vector<uint8_t> &file, uint64_t offset) {
+    return file[offset + pcx_format::kBitsPerPixelAt] * file[offset + pcx_format::kPlanesAt];
+}
+
 constexpr int kMaxSelections = 8;
 
-void check_library_pages(const std::vector<uint8_t> &file, const std::vector<pcxtool::PageSpan> &spans) {
+void check_library_pages(const std::vector<uint8_t> &file, const std::vector<Span> &spans) {
     fuzz::FuzzStream stream;
     stream.bytes = file;
     IFFImageInfo info{};
@@ -32,15 +52,14 @@ void check_library_pages(const std::vector<uint8_t> &file, const std::vector<pcx
     FUZZ_CHECK(pages == spans.size());
     for (size_t page = 0; page < spans.size() && page < kMaxSelections; ++page) {
         if (IFFControl(h, IFF_REQ_SELECT_PAGE, 0, int32_t(page), nullptr) != IFF_OK) continue;
-        const pcxtool::HeaderFields fields = pcxtool::header_fields(file, spans[page].offset);
-        const int depth = fields.bits_per_plane * fields.planes;
+        const int depth = depth_at(file, spans[page].offset);
         FUZZ_CHECK(info.bits == (depth == 24 ? 8 : depth));
     }
     FUZZ_CHECK(IFFClose(h) == IFF_OK);
 }
 
 // Every page's bytes alone read as the library reads that page of the file.
-void check_pages_alone(const std::vector<uint8_t> &file, const std::vector<pcxtool::PageSpan> &spans) {
+void check_pages_alone(const std::vector<uint8_t> &file, const std::vector<Span> &spans) {
     fuzz::FuzzStream whole;
     whole.bytes = file;
     IFFImageInfo info{};
@@ -104,32 +123,39 @@ void check_pages_alone(const std::vector<uint8_t> &file, const std::vector<pcxto
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1u << 20)) return 0;
     const std::vector<uint8_t> file(data, data + size);
-    std::vector<pcxtool::PageSpan> spans;
-    try {
-        spans = pcxtool::page_spans(file, "input");
-    } catch (const pcxtool::ToolError &) {
-        return 0;
-    }
-    // A plain file is one page, and a page shorter than a header cannot be packed.
-    if (!pcxtool::has_dcx_signature(file) && size < pcxtool::kPcxHeaderSize) return 0;
-    FUZZ_CHECK(!spans.empty() && spans.size() <= pcxtool::kMaxPages);
-    std::vector<std::vector<uint8_t>> pages;
-    uint32_t previous_end = 0;
-    for (const pcxtool::PageSpan &span : spans) {
+    const std::vector<Span> spans = spans_of(file);
+    if (spans.empty()) return 0;
+    FUZZ_CHECK(spans.size() <= pcx_format::kDcxMostPages);
+    std::vector<iffpcx_bytes> pages;
+    uint64_t previous_end = 0;
+    for (const Span &span : spans) {
         FUZZ_CHECK(span.offset >= previous_end && span.offset <= span.end && span.end <= size);
+        FUZZ_CHECK(span.end - span.offset >= pcx_format::kHeaderSize);
         previous_end = span.end;
-        const pcxtool::HeaderFields fields = pcxtool::header_fields(file, span.offset);
-        touch_bytes(reinterpret_cast<const unsigned char *>(&fields), sizeof fields);
-        pages.emplace_back(file.begin() + span.offset, file.begin() + span.end);
-    }
-    const std::vector<uint8_t> packed = pcxtool::build_dcx(pages);
-    const std::vector<pcxtool::PageSpan> repacked = pcxtool::page_spans(packed, "packed");
-    FUZZ_CHECK(repacked.size() == pages.size());
-    for (size_t page = 0; page < pages.size(); ++page) {
-        const pcxtool::PageSpan &span = repacked[page];
-        FUZZ_CHECK(std::vector<uint8_t>(packed.begin() + span.offset, packed.begin() + span.end) == pages[page]);
+        touch_bytes(file.data() + span.offset, pcx_format::kHeaderSize);
+        pages.push_back(iffpcx_bytes{file.data() + span.offset, size_t(span.end - span.offset), nullptr});
     }
     check_pages_alone(file, spans);
+    iffpcx_output *output = nullptr;
+    FUZZ_CHECK(iffpcx_output_memory(&output, nullptr) == IFFPCX_OK);
+    iffpcx_error error{};
+    const iffpcx_status packed_status = iffpcx_pack_dcx(pages.data(), pages.size(), output, &error);
+    if (packed_status != IFFPCX_OK) {
+        FUZZ_CHECK(packed_status == IFFPCX_ERR_NOT_PCX); // a page that does not open alone
+        iffpcx_output_free(output);
+        return 0;
+    }
+    size_t packed_size = 0;
+    const uint8_t *packed_bytes = iffpcx_output_bytes(output, &packed_size);
+    const std::vector<uint8_t> packed(packed_bytes, packed_bytes + packed_size);
+    iffpcx_output_free(output);
+    const std::vector<Span> repacked = spans_of(packed);
+    FUZZ_CHECK(repacked.size() == pages.size());
+    for (size_t page = 0; page < pages.size(); ++page) {
+        const Span &span = repacked[page];
+        FUZZ_CHECK(span.end - span.offset == pages[page].size &&
+                   std::equal(packed.begin() + long(span.offset), packed.begin() + long(span.end), pages[page].data));
+    }
     check_library_pages(packed, repacked);
     return 0;
 }

@@ -16,9 +16,9 @@
 #include <png.h>
 #include <zlib.h>
 
+#include "format_error.h"
 #include "fuzz_check.h"
 #include "png_io.h"
-#include "tool_error.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         accepted = true;
         FUZZ_CHECK(image.width > 0 && image.height > 0);
         FUZZ_CHECK(image.rgb.size() == size_t(image.width) * size_t(image.height) * 3);
-    } catch (const pcxtool::ToolError &error) {
+    } catch (const pcxtool::FormatError &error) {
         reason = error.what();
     }
 

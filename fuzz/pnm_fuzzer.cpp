@@ -15,9 +15,9 @@ extern "C" {
 #include <netpbm/pnm.h>
 }
 
+#include "format_error.h"
 #include "fuzz_check.h"
 #include "pnm_io.h"
-#include "tool_error.h"
 
 namespace {
 
@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         accepted = true;
         FUZZ_CHECK(image.width > 0 && image.height > 0);
         FUZZ_CHECK(image.rgb.size() == size_t(image.width) * size_t(image.height) * 3);
-    } catch (const pcxtool::ToolError &error) {
+    } catch (const pcxtool::FormatError &error) {
         reason = error.what();
     }
     if (!accepted && (reason.find("larger than a PCX image") != std::string::npos ||

@@ -97,11 +97,9 @@ IFFPCX_IMAGE_API iffpcx_status iffpcx_open_path(const char *path, const iffpcx_l
                                                 iffpcx_error *error);
 /* The bytes are not copied: they must stay as they are until iffpcx_close. */
 IFFPCX_IMAGE_API iffpcx_status iffpcx_open_memory(const void *data, size_t size, const char *name,
-                                                  const iffpcx_limits *limits, iffpcx_file **file,
-                                                  iffpcx_error *error);
+                                                  const iffpcx_limits *limits, iffpcx_file **file, iffpcx_error *error);
 IFFPCX_IMAGE_API iffpcx_status iffpcx_open_reader(iffpcx_read_fn read, void *context, const char *name,
-                                                  const iffpcx_limits *limits, iffpcx_file **file,
-                                                  iffpcx_error *error);
+                                                  const iffpcx_limits *limits, iffpcx_file **file, iffpcx_error *error);
 IFFPCX_IMAGE_API void iffpcx_close(iffpcx_file *file); /* NULL is fine */
 
 IFFPCX_IMAGE_API int iffpcx_is_dcx(const iffpcx_file *file);
@@ -124,24 +122,24 @@ typedef enum iffpcx_kind {
 } iffpcx_kind;
 
 typedef struct iffpcx_page_info {
-    uint32_t index;          /* the page, from 0 */
-    int32_t width, height;   /* pixels */
-    uint32_t kind;           /* iffpcx_kind */
-    uint32_t color_class;    /* IFF_CLASS_... as the line library describes the page */
-    int32_t bits;            /* as the line library describes the page (8 for 24-bit RGB) */
-    int32_t planes;          /* header fields */
+    uint32_t index;        /* the page, from 0 */
+    int32_t width, height; /* pixels */
+    uint32_t kind;         /* iffpcx_kind */
+    uint32_t color_class;  /* IFF_CLASS_... as the line library describes the page */
+    int32_t bits;          /* as the line library describes the page (8 for 24-bit RGB) */
+    int32_t planes;        /* header fields */
     int32_t bits_per_plane;
     int32_t version;
-    int32_t encoding;        /* 1 run-length coded, 0 stored */
-    int32_t bytes_per_line;  /* per plane line */
-    int32_t palette_type;    /* the header's palette information field */
+    int32_t encoding;                   /* 1 run-length coded, 0 stored */
+    int32_t bytes_per_line;             /* per plane line */
+    int32_t palette_type;               /* the header's palette information field */
     int32_t x_min, y_min, x_max, y_max; /* the window */
-    int32_t dpi_x, dpi_y;    /* 0 where the header gives none */
-    uint32_t palette_entries; /* 0 for pages of more than 8 bits */
-    uint8_t palette[256 * 3]; /* palette_entries RGB triples */
-    uint64_t offset;         /* where the page's header lies in the file */
-    uint64_t size;           /* the page's bytes, to the next page or the file's end */
-    uint32_t warnings;       /* IFFPCX_WARN_... bits, known from the header and the page's tail */
+    int32_t dpi_x, dpi_y;               /* 0 where the header gives none */
+    uint32_t palette_entries;           /* 0 for pages of more than 8 bits */
+    uint8_t palette[256 * 3];           /* palette_entries RGB triples */
+    uint64_t offset;                    /* where the page's header lies in the file */
+    uint64_t size;                      /* the page's bytes, to the next page or the file's end */
+    uint32_t warnings;                  /* IFFPCX_WARN_... bits, known from the header and the page's tail */
 } iffpcx_page_info;
 
 enum {
@@ -215,8 +213,8 @@ IFFPCX_IMAGE_API int32_t iffpcx_second_part(const iffpcx_page_info *info, uint32
 
 /* The bytes of one page as they lie in the file (for splitting a DCX file);
  * valid until iffpcx_close. */
-IFFPCX_IMAGE_API iffpcx_status iffpcx_page_bytes(iffpcx_file *file, uint32_t page, const uint8_t **data,
-                                                 size_t *size, iffpcx_error *error);
+IFFPCX_IMAGE_API iffpcx_status iffpcx_page_bytes(iffpcx_file *file, uint32_t page, const uint8_t **data, size_t *size,
+                                                 iffpcx_error *error);
 
 /* Where the pages of a PCX or DCX file's bytes lie, by the DCX directory
  * alone (the pages are not opened): page k is [offsets[k], offsets[k + 1]).
@@ -246,9 +244,8 @@ IFFPCX_IMAGE_API iffpcx_status iffpcx_output_path(const char *path, iffpcx_outpu
 IFFPCX_IMAGE_API iffpcx_status iffpcx_output_memory(iffpcx_output **output, iffpcx_error *error);
 IFFPCX_IMAGE_API iffpcx_status iffpcx_output_writer(iffpcx_write_fn write, void *context, const char *name,
                                                     iffpcx_output **output, iffpcx_error *error);
-IFFPCX_IMAGE_API iffpcx_status iffpcx_output_placed(iffpcx_write_at_fn write_at, iffpcx_resize_fn resize,
-                                                    void *context, const char *name, iffpcx_output **output,
-                                                    iffpcx_error *error);
+IFFPCX_IMAGE_API iffpcx_status iffpcx_output_placed(iffpcx_write_at_fn write_at, iffpcx_resize_fn resize, void *context,
+                                                    const char *name, iffpcx_output **output, iffpcx_error *error);
 /* Completes the output (a path: renamed into place). */
 IFFPCX_IMAGE_API iffpcx_status iffpcx_output_finish(iffpcx_output *output, iffpcx_error *error);
 /* A memory output's bytes, valid until iffpcx_output_free. */
@@ -263,15 +260,15 @@ IFFPCX_IMAGE_API void iffpcx_output_free(iffpcx_output *output);
 typedef const uint8_t *(*iffpcx_row_fn)(void *context, int32_t y);
 typedef struct iffpcx_image {
     int32_t width, height;
-    uint32_t form;                  /* iffpcx_form */
-    const void *pixels;             /* or NULL and row below */
+    uint32_t form;      /* iffpcx_form */
+    const void *pixels; /* or NULL and row below */
     size_t stride;
-    iffpcx_row_fn row;              /* may be called more than once for a row */
+    iffpcx_row_fn row; /* may be called more than once for a row */
     void *row_context;
-    const uint8_t *palette;         /* FORM_INDEX: palette_entries RGB triples */
+    const uint8_t *palette; /* FORM_INDEX: palette_entries RGB triples */
     uint32_t palette_entries;
-    int32_t dpi_x, dpi_y;           /* 0 (either): the line library's default, 100 dpi */
-    const char *name;               /* how messages name the image, or NULL ("image") */
+    int32_t dpi_x, dpi_y; /* 0 (either): the line library's default, 100 dpi */
+    const char *name;     /* how messages name the image, or NULL ("image") */
 } iffpcx_image;
 
 typedef struct iffpcx_encode_options {

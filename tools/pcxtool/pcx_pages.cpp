@@ -154,8 +154,8 @@ const char *page_kind_name(const iffpcx_page_info &page) {
 }
 
 PcxPages::PcxPages(const std::string &path, uint64_t max_pixels, bool keep_partial)
-    : input_(std::make_unique<InputFile>(path, starts_like_pcx_or_dcx)), path_(input_->name()),
-      max_pixels_(max_pixels), keep_partial_(keep_partial) {
+    : input_(std::make_unique<InputFile>(path, starts_like_pcx_or_dcx)), path_(input_->name()), max_pixels_(max_pixels),
+      keep_partial_(keep_partial) {
     open(input_->bytes());
 }
 
@@ -225,8 +225,8 @@ std::string PcxPages::decode_page(int page, RowSink &sink, std::string *warnings
         }
     }
     // Bilevel pages for a sink that takes packed rows come packed, as PBM rows.
-    image.packed_bilevel = image.kind == PageKind::Bilevel && sink.takes_packed_bilevel() &&
-                           info.bits_per_plane * info.planes == 1;
+    image.packed_bilevel =
+        image.kind == PageKind::Bilevel && sink.takes_packed_bilevel() && info.bits_per_plane * info.planes == 1;
     const iffpcx_form form = image.packed_bilevel ? IFFPCX_FORM_BITS : IFFPCX_FORM_DEFAULT;
     sink.begin(image);
     if (later != nullptr) {

@@ -57,9 +57,9 @@ class FormReceiver : public RowReceiver {
         }
         if (rows_(context_, y, handed, count, handed_stride) != 0) {
             stop_.store(true);
-            throw ImageError(IFFPCX_ERR_CALLBACK, where_ + "the row callback stopped the decode at line " +
-                                                      std::to_string(y),
-                             page_.index, y);
+            throw ImageError(IFFPCX_ERR_CALLBACK,
+                             where_ + "the row callback stopped the decode at line " + std::to_string(y), page_.index,
+                             y);
         }
     }
 
@@ -110,7 +110,8 @@ void decode(PcxFile &reader, int page, uint32_t form, uint32_t flags, RowRange r
     std::exception_ptr first_error;
     try {
         FormReceiver receiver(info, form, plan, rows, context, where, stop);
-        first_shortfall = reader.decode_page(page, plan.delivery, receiver, keep_partial, {first, split > 0 ? split : end});
+        first_shortfall =
+            reader.decode_page(page, plan.delivery, receiver, keep_partial, {first, split > 0 ? split : end});
     } catch (...) {
         first_error = std::current_exception();
     }
@@ -214,9 +215,8 @@ iffpcx_status iffpcx_decode(iffpcx_file *file, uint32_t page, iffpcx_form form, 
     });
 }
 
-iffpcx_status iffpcx_decode_rows(iffpcx_file *file, uint32_t page, iffpcx_form form, uint32_t flags,
-                                 int32_t first_row, int32_t end_row, iffpcx_rows_fn rows, void *context,
-                                 iffpcx_error *error) {
+iffpcx_status iffpcx_decode_rows(iffpcx_file *file, uint32_t page, iffpcx_form form, uint32_t flags, int32_t first_row,
+                                 int32_t end_row, iffpcx_rows_fn rows, void *context, iffpcx_error *error) {
     return guarded(error, [&] {
         PcxFile &reader = reader_of(file);
         if (rows == nullptr) {

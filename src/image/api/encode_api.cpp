@@ -43,12 +43,11 @@ class RgbRows {
         }
         owned_.reset(new uint8_t[3 * width * height]);
         for (size_t y = 0; y < height; ++y) {
-            const uint8_t *row = image.pixels != nullptr
-                                     ? static_cast<const uint8_t *>(image.pixels) + y * image.stride
-                                     : image.row(image.row_context, static_cast<int32_t>(y));
+            const uint8_t *row = image.pixels != nullptr ? static_cast<const uint8_t *>(image.pixels) + y * image.stride
+                                                         : image.row(image.row_context, static_cast<int32_t>(y));
             if (row == nullptr) {
-                throw ImageError(IFFPCX_ERR_CALLBACK, name(image) + ": the row callback gave no row " +
-                                                          std::to_string(y));
+                throw ImageError(IFFPCX_ERR_CALLBACK,
+                                 name(image) + ": the row callback gave no row " + std::to_string(y));
             }
             to_rgb(image, row, owned_.get() + 3 * width * y);
         }

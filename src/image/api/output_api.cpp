@@ -153,8 +153,8 @@ iffpcx_status iffpcx_output_path(const char *path, iffpcx_output **out, iffpcx_e
         // Beside the target, so that the rename stays on one file system.
         static std::atomic<unsigned> counter{0};
         for (int attempt = 0; attempt < 100 && !output->file; ++attempt) {
-            output->temporary = output->path + ".part-" + std::to_string(getpid()) + "-" +
-                                std::to_string(counter.fetch_add(1));
+            output->temporary =
+                output->path + ".part-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
             const int fd = open(output->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 output->file = std::make_unique<DescriptorFile>(fd);

@@ -19,8 +19,8 @@ enum class OutputKind { Path, Memory, Writer, Placed };
 struct iffpcx_output {
     image::OutputKind kind = image::OutputKind::Memory;
     std::string name;
-    std::string path;      // Path: the target
-    std::string temporary; // Path: the file written, renamed at finish
+    std::string path;                        // Path: the target
+    std::string temporary;                   // Path: the file written, renamed at finish
     std::unique_ptr<image::PlacedFile> file; // Path and Placed
     iffpcx_write_fn write = nullptr;         // Writer
     void *context = nullptr;

@@ -79,8 +79,7 @@ using namespace image;
 
 extern "C" {
 
-iffpcx_status iffpcx_open_path(const char *path, const iffpcx_limits *limits, iffpcx_file **file,
-                               iffpcx_error *error) {
+iffpcx_status iffpcx_open_path(const char *path, const iffpcx_limits *limits, iffpcx_file **file, iffpcx_error *error) {
     auto opened = std::make_unique<iffpcx_file>();
     const iffpcx_status read = guarded(error, [&] {
         if (path == nullptr) {
@@ -196,9 +195,8 @@ iffpcx_status iffpcx_page_info_get(iffpcx_file *file, uint32_t page, iffpcx_page
 }
 
 iffpcx_status iffpcx_page_check(iffpcx_file *file, uint32_t page, iffpcx_error *error) {
-    return guarded(error, [&] {
-        file_or_fail(file)->reader->check_page(static_cast<int>(std::min<uint32_t>(page, INT32_MAX)));
-    });
+    return guarded(
+        error, [&] { file_or_fail(file)->reader->check_page(static_cast<int>(std::min<uint32_t>(page, INT32_MAX))); });
 }
 
 iffpcx_status iffpcx_page_bytes(iffpcx_file *file, uint32_t page, const uint8_t **data, size_t *size,

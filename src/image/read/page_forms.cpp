@@ -14,8 +14,8 @@ uint8_t luma(uint32_t red, uint32_t green, uint32_t blue) {
 
 [[noreturn]] void cannot_give(const PageInfo &page, const char *form) {
     static const char *const kinds[] = {"bilevel", "gray", "indexed", "RGB", "RGBA"};
-    throw ImageError(IFFPCX_ERR_ARGUMENT,
-                     std::string("a ") + kinds[page.kind] + " page cannot be decoded as " + form, page.index);
+    throw ImageError(IFFPCX_ERR_ARGUMENT, std::string("a ") + kinds[page.kind] + " page cannot be decoded as " + form,
+                     page.index);
 }
 
 } // namespace

@@ -11,9 +11,9 @@ namespace image {
 
 struct FormPlan {
     Delivery delivery = Delivery::Kind;
-    bool convert = false;    // rows go through convert_rows
-    size_t row_bytes = 0;    // of a row in the form
-    size_t pixel_bytes = 0;  // 0 for packed bits
+    bool convert = false;   // rows go through convert_rows
+    size_t row_bytes = 0;   // of a row in the form
+    size_t pixel_bytes = 0; // 0 for packed bits
 };
 
 // How `page` gives `form`; a form the page cannot give is an argument

@@ -447,13 +447,15 @@ std::optional<ImageError> PcxFile::decode_page(int page, Delivery delivery, RowR
         missing_from = line;
         shortfall = error;
     };
-    // The lines before a later part are decoded and dropped.
-    if (first_row > 0) {
+    // The lines before a later part are decoded and dropped; a page decoded
+    // before starts again from its first line.
+    if (first_row > 0 || (lines_read_ && plane_values == nullptr)) {
         status = lines.seek(first_row);
         if (status != IFF_OK) {
-            lines_missing(lines.failing_line(0, uint32_t(first_row), block.data(), 0), status);
+            lines_missing(first_row > 0 ? lines.failing_line(0, uint32_t(first_row), block.data(), 0) : 0, status);
         }
     }
+    lines_read_ = true;
     for (int32_t y = first_row; y < end_row;) {
         const auto count = static_cast<uint32_t>(std::min<size_t>(block_lines, size_t(end_row - y)));
         uint32_t decoded = 0;

@@ -109,6 +109,7 @@ class PcxFile {
     IFFImageInfo info_{}; // the library refills it on every page selection
     int32_t handle_ = 0;
     bool is_dcx_ = false;
+    bool lines_read_ = false; // the handle has delivered lines: a decode seeks to its first
     std::vector<PageSpan> spans_;
 };
 
