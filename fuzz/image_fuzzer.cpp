@@ -41,8 +41,8 @@ void check_page(iffpcx_file *file, uint32_t page) {
         iffpcx_error error{};
         const iffpcx_status status = iffpcx_decode(file, page, iffpcx_form(form), 0, whole.data(), stride, &error);
         Rows into{&rows, stride};
-        const iffpcx_status by_rows = iffpcx_decode_rows(file, page, iffpcx_form(form), IFFPCX_ONE_THREAD, 0,
-                                                         INT32_MAX, keep_rows, &into, nullptr);
+        const iffpcx_status by_rows = iffpcx_decode_rows(file, page, iffpcx_form(form), IFFPCX_ONE_THREAD, 0, INT32_MAX,
+                                                         keep_rows, &into, nullptr);
         FUZZ_CHECK(status == by_rows);
         if (status == IFFPCX_OK) FUZZ_CHECK(whole == rows);
         iffpcx_error kept{};
