@@ -1,7 +1,8 @@
 # Install rules: the header, the shared library with its soname link (on
-# Windows the DLL, its import library and its module definition), pcxtool,
-# a CMake package (find_package(iffpcx) gives the target iffpcx::iffpcx) and
-# iffpcx.pc for pkg-config. Every path is relative to the prefix, so the
+# Windows the DLL, its import library and its module definition), the
+# whole-image layer and its headers, pcxtool, a CMake package
+# (find_package(iffpcx) gives the targets iffpcx::iffpcx and iffpcx::image)
+# and iffpcx.pc and iffpcx-image.pc for pkg-config. Every path is relative to the prefix, so the
 # prefix given to `cmake --install --prefix` holds for all of them.
 include(CMakePackageConfigHelpers)
 
@@ -12,6 +13,15 @@ install(TARGETS iffpcx EXPORT iffpcxTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/iffpcx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The whole-image layer, as iffpcx::image, with its headers.
+if(TARGET iffpcx_image)
+  set_target_properties(iffpcx_image PROPERTIES EXPORT_NAME image)
+  install(TARGETS iffpcx_image EXPORT iffpcxTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/include/iffpcx_image.h ${PROJECT_SOURCE_DIR}/include/iffpcx_check.h
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
 if(WIN32)
   # The module definition the DLL was linked from: names and ordinals, from
   # which a host's toolchain can make its own import library.
@@ -49,3 +59,7 @@ else()
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/iffpcx.pc.in ${PROJECT_BINARY_DIR}/iffpcx.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/iffpcx.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(TARGET iffpcx_image)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/iffpcx-image.pc.in ${PROJECT_BINARY_DIR}/iffpcx-image.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/iffpcx-image.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -74,8 +74,8 @@ struct File {
     ~File() { iffpcx_close(file); }
 };
 
-Bytes decode(iffpcx_file *file, uint32_t page, iffpcx_form form, uint32_t flags = 0,
-             iffpcx_status expected = IFFPCX_OK, iffpcx_error *error_out = nullptr) {
+Bytes decode(iffpcx_file *file, uint32_t page, iffpcx_form form, uint32_t flags = 0, iffpcx_status expected = IFFPCX_OK,
+             iffpcx_error *error_out = nullptr) {
     iffpcx_page_info info;
     EXPECT_EQ(iffpcx_page_info_get(file, page, &info, nullptr), IFFPCX_OK);
     size_t stride = 0, size = 0;
@@ -131,8 +131,7 @@ TEST_P(Kinds, EncodeInTheirLayoutAndDecodeInEveryForm) {
     }
     const bool indexed = c.kind != IFFPCX_KIND_RGB;
     size_t stride = 0, size = 0;
-    EXPECT_EQ(iffpcx_decoded_size(&info, IFFPCX_FORM_INDEX, &stride, &size),
-              indexed ? IFFPCX_OK : IFFPCX_ERR_ARGUMENT);
+    EXPECT_EQ(iffpcx_decoded_size(&info, IFFPCX_FORM_INDEX, &stride, &size), indexed ? IFFPCX_OK : IFFPCX_ERR_ARGUMENT);
     if (indexed) {
         const Bytes index = decode(file.file, 0, IFFPCX_FORM_INDEX);
         for (size_t k = 0; k < pixels; ++k) {
@@ -142,8 +141,7 @@ TEST_P(Kinds, EncodeInTheirLayoutAndDecodeInEveryForm) {
         }
     }
     const bool bilevel = c.kind == IFFPCX_KIND_BILEVEL;
-    EXPECT_EQ(iffpcx_decoded_size(&info, IFFPCX_FORM_BITS, &stride, &size),
-              bilevel ? IFFPCX_OK : IFFPCX_ERR_ARGUMENT);
+    EXPECT_EQ(iffpcx_decoded_size(&info, IFFPCX_FORM_BITS, &stride, &size), bilevel ? IFFPCX_OK : IFFPCX_ERR_ARGUMENT);
     if (bilevel) {
         const Bytes bits = decode(file.file, 0, IFFPCX_FORM_BITS);
         const Bytes flags = decode(file.file, 0, IFFPCX_FORM_BOOL);
@@ -159,14 +157,13 @@ TEST_P(Kinds, EncodeInTheirLayoutAndDecodeInEveryForm) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, Kinds,
-    testing::Values(KindCase{"bilevel", 2, false, 0, 1, IFFPCX_KIND_BILEVEL},
-                    KindCase{"gray", 40, true, 1, 8, IFFPCX_KIND_GRAY},
-                    KindCase{"sixteen", 16, false, 2, 4, IFFPCX_KIND_INDEXED},
-                    KindCase{"two_hundred", 200, false, 2, 8, IFFPCX_KIND_INDEXED},
-                    KindCase{"rgb", 300, false, 3, 24, IFFPCX_KIND_RGB}),
-    [](const testing::TestParamInfo<KindCase> &param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pages, Kinds,
+                         testing::Values(KindCase{"bilevel", 2, false, 0, 1, IFFPCX_KIND_BILEVEL},
+                                         KindCase{"gray", 40, true, 1, 8, IFFPCX_KIND_GRAY},
+                                         KindCase{"sixteen", 16, false, 2, 4, IFFPCX_KIND_INDEXED},
+                                         KindCase{"two_hundred", 200, false, 2, 8, IFFPCX_KIND_INDEXED},
+                                         KindCase{"rgb", 300, false, 3, 24, IFFPCX_KIND_RGB}),
+                         [](const testing::TestParamInfo<KindCase> &param) { return std::string(param.param.name); });
 
 // Layouts asked for with bits: taken where the colours fit, refused where not.
 struct BitsCase {

@@ -44,6 +44,21 @@ out=$(env -u LD_LIBRARY_PATH "$work/pkg_config_consumer" "$sample")
 [ "$out" = "$expected, iffpcx $version" ] || fail "pkg-config consumer printed: $out"
 echo "pkg-config consumer: $out"
 
+# The whole-image layer: pages_to_pnm built with pkg-config alone, as the
+# README shows, writes every page of the sample.
+if [ -f "$libdir/pkgconfig/iffpcx-image.pc" ]; then
+  [ -f "$prefix/include/iffpcx_image.h" ] && [ -f "$prefix/include/iffpcx_check.h" ] || fail "no image headers"
+  image_lib=$(find "$prefix" -name 'libiffpcx_image.so.*.*.*' | head -n 1)
+  [ -n "$image_lib" ] || fail "no image library"
+  readelf -d "$image_lib" | grep -q "SONAME.*\[libiffpcx_image.so.${version%%.*}\]" || fail "image soname"
+  # shellcheck disable=SC2046
+  "$cc" -std=c99 -Wall -Werror $cflags -o "$work/pages_to_pnm" "$source/examples/pages_to_pnm.c" \
+    $(pkg-config --cflags --libs iffpcx-image) -Wl,-rpath,"$pc_libdir"
+  env -u LD_LIBRARY_PATH "$work/pages_to_pnm" "$sample" "$work/page" || fail "pages_to_pnm failed"
+  [ -s "$work/page0.pnm" ] || fail "pages_to_pnm wrote no page"
+  echo "pkg-config pages_to_pnm: $(ls "$work"/page*.pnm | wc -l) pages"
+fi
+
 # add_subdirectory: the same target name, and only the library is built.
 "$cmake" -S "$here/subdirectory" -B "$work/subdirectory" -G "$generator" -DCMAKE_C_COMPILER="$cc" \
   -DCMAKE_C_FLAGS="$cflags" -DIFFPCX_SOURCE_DIR="$source" > "$work/subdirectory.log"
