@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "iffpcx.h"
-#include "memory_host.h"
+#include "image/base/memory_stream.h"
 #include "synthetic_images.h"
 
 namespace {
@@ -46,18 +46,20 @@ Bytes pack_lines(const bench::HostImage &image) {
 }
 
 int32_t encode(const bench::HostImage &image, const uint8_t *lines, int32_t format, Bytes &out) {
-    bench::MemoryHost host(out);
+    // The output's room is kept from run to run: the stream writes into it.
+    image::MemoryStream host;
+    host.data.swap(out);
     IFFImageInfo info = image.info;
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
-    if (handle <= 0) return -handle;
-    int32_t status = IFFControl(handle, IFF_REQ_PIXEL_FORMAT, uint32_t(format), 0, nullptr);
-    if (status == 0) status = IFFPutLine(handle, uint32_t(info.height), lines);
-    const int32_t closed = IFFClose(handle);
+    int32_t status = handle <= 0 ? -handle : IFFControl(handle, IFF_REQ_PIXEL_FORMAT, uint32_t(format), 0, nullptr);
+    if (handle > 0 && status == 0) status = IFFPutLine(handle, uint32_t(info.height), lines);
+    const int32_t closed = handle > 0 ? IFFClose(handle) : 0;
+    out.swap(host.data);
     return status ? status : closed;
 }
 
 int32_t decode(const Bytes &file, int32_t format, uint8_t *lines, int32_t height) {
-    bench::MemoryHost host(file.data(), file.size());
+    image::MemoryStream host(image::ByteView(file.data(), file.size()));
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (handle <= 0) return -handle;
@@ -140,7 +142,7 @@ void DecodeFile(benchmark::State &state, std::string path) {
         for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) file.insert(file.end(), chunk, chunk + n);
         std::fclose(f);
     }
-    bench::MemoryHost probe(file.data(), file.size());
+    image::MemoryStream probe(image::ByteView(file.data(), file.size()));
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(probe.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (handle <= 0) {

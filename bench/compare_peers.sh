@@ -11,7 +11,11 @@
 # median) before the next round begins, so the commands of a pair alternate
 # and share the machine's state; the ratio is the median over the rounds.
 #
-# usage: bash bench/compare_peers.sh [--rounds N] [--runs N] [--work DIR] [--pcxtool PATH]
+# With --baseline PATH another pcxtool binary (an earlier build, say) runs
+# every pcxtool command too, in the same rounds, and a column gives the ratio
+# pcxtool / baseline (above 1: slower than the baseline).
+#
+# usage: bash bench/compare_peers.sh [--rounds N] [--runs N] [--work DIR] [--pcxtool PATH] [--baseline PATH]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -20,13 +24,15 @@ rounds=7
 runs=3
 work=build/peers
 pcxtool=
+baseline=
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --pcxtool) pcxtool=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    --baseline) baseline=$2; shift 2 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "compare_peers.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
 done
@@ -50,6 +56,7 @@ if [ -z "$pcxtool" ]; then
   pcxtool=$root/build/release/tools/pcxtool
 fi
 pcxtool=$(cd "$(dirname "$pcxtool")" && pwd)/$(basename "$pcxtool")
+if [ -n "$baseline" ]; then baseline=$(cd "$(dirname "$baseline")" && pwd)/$(basename "$baseline"); fi
 
 mkdir -p "$work"
 cd "$work"
@@ -116,7 +123,13 @@ add_row() {
   local tag=$1 row=$2; shift 2
   row_order+=("$row")
   row_tags["$row"]=$tag
-  row_commands["$row"]=$(printf '%s\n' "$@")
+  local commands=("$@")
+  if [ -n "$baseline" ]; then # the same command with the baseline binary, second
+    local ours=${1#pcxtool=}
+    ours=${ours//$pcxtool/$baseline}
+    commands=("$1" "baseline=${ours//.pcxtool./.baseline.}" "${@:2}")
+  fi
+  row_commands["$row"]=$(printf '%s\n' "${commands[@]}")
 }
 
 P='import sys; from PIL import Image'
@@ -193,15 +206,16 @@ for line in sys.stdin:
         rows.append(parts[1]); continue
     row, name, rnd = parts[0].split("|")
     t.setdefault(row, {}).setdefault(name, {})[int(rnd)] = float(parts[1])
-peers = ["netpbm", "ImageMagick", "Pillow", "cp"]
+peers = ["netpbm", "ImageMagick", "Pillow", "cp"] + (["baseline"] if any("baseline" in t[r] for r in rows) else [])
 def ratio(row, peer):
     ours, theirs = t[row].get("pcxtool", {}), t[row].get(peer)
     if not theirs: return ""
     r = [ours[k] / theirs[k] for k in ours if k in theirs and theirs[k] == theirs[k] and theirs[k] > 0]
     return "%.2f" % statistics.median(r) if r else "failed"
 print()
-print("| workload | pcxtool ms | vs netpbm | vs ImageMagick 6 | vs Pillow | vs cp of the output |")
-print("|---|---|---|---|---|---|")
+extra = " vs baseline |" if "baseline" in peers else ""
+print("| workload | pcxtool ms | vs netpbm | vs ImageMagick 6 | vs Pillow | vs cp of the output |" + extra)
+print("|---|---|---|---|---|---|" + ("---|" if extra else ""))
 for row in rows:
     ms = statistics.median(t[row]["pcxtool"].values()) * 1000
     cells = [ratio(row, p) for p in peers]

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "iffpcx.h"
+#include "image/base/memory_stream.h"
 #include "image/tiff/tiff_writer.h"
-#include "memory_host.h"
 #include "synthetic_images.h"
 
 namespace {
@@ -45,13 +45,13 @@ Bytes read_whole(const char *path) {
 // 50 copies of a synthetic page as a DCX file: signature, offsets, 0, pages.
 Bytes synthetic_dcx() {
     const bench::HostImage image = bench::text_page(1728, 2200);
-    Bytes page;
-    bench::MemoryHost host(page);
+    image::MemoryStream host;
     IFFImageInfo info = image.info;
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
     if (handle <= 0 || IFFPutLine(handle, uint32_t(info.height), image.pixels.data()) != IFF_OK ||
         IFFClose(handle) != IFF_OK)
         fail("encoding the fax page");
+    const Bytes page = host.data;
     Bytes dcx;
     auto put32 = [&dcx](uint32_t v) {
         for (int i = 0; i < 4; ++i) dcx.push_back(uint8_t(v >> (8 * i)));
@@ -83,7 +83,7 @@ struct FaxPage {
 // calls take(page) for each. A PCX bilevel page's bit 1 is white, so the
 // packed rows are complemented.
 template <typename Take> int32_t decode_pages(const Bytes &dcx, FaxPage &page, Take &&take) {
-    bench::MemoryHost host(dcx.data(), dcx.size());
+    image::MemoryStream host(image::ByteView(dcx.data(), dcx.size()));
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(host.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (handle <= 0) return -handle;

@@ -17,7 +17,7 @@ namespace {
 // resolution, the palette and every line; empty when it does not open.
 std::vector<uint8_t> decoded(const uint8_t *data, size_t size) {
     fuzz::FuzzStream stream;
-    stream.bytes.assign(data, data + size);
+    stream.data.assign(data, data + size);
     IFFImageInfo info{};
     const int32_t handle = IFFOpen(&stream, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     std::vector<uint8_t> out;

@@ -43,7 +43,7 @@ constexpr int kMaxSelections = 8;
 
 void check_library_pages(const std::vector<uint8_t> &file, const std::vector<Span> &spans) {
     fuzz::FuzzStream stream;
-    stream.bytes = file;
+    stream.data = file;
     IFFImageInfo info{};
     const int32_t h = IFFOpen(&stream, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (h <= 0) return; // a page the library does not read
@@ -61,7 +61,7 @@ void check_library_pages(const std::vector<uint8_t> &file, const std::vector<Spa
 // Every page's bytes alone read as the library reads that page of the file.
 void check_pages_alone(const std::vector<uint8_t> &file, const std::vector<Span> &spans) {
     fuzz::FuzzStream whole;
-    whole.bytes = file;
+    whole.data = file;
     IFFImageInfo info{};
     const int32_t h = IFFOpen(&whole, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (h <= 0) return;
@@ -73,7 +73,7 @@ void check_pages_alone(const std::vector<uint8_t> &file, const std::vector<Span>
     for (size_t page = 0; page < spans.size() && page < kMaxSelections; ++page) {
         const bool selected = IFFControl(h, IFF_REQ_SELECT_PAGE, 0, int32_t(page), nullptr) == IFF_OK;
         fuzz::FuzzStream alone_stream;
-        alone_stream.bytes.assign(file.begin() + spans[page].offset, file.begin() + spans[page].end);
+        alone_stream.data.assign(file.begin() + spans[page].offset, file.begin() + spans[page].end);
         IFFImageInfo alone_info{};
         const int32_t alone = IFFOpen(&alone_stream, IFF_MODE_READ | IFF_MODE_STREAMS, &alone_info);
         FUZZ_CHECK(selected == (alone > 0));

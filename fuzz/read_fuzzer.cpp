@@ -125,7 +125,7 @@ void read_lines(int32_t h, const IFFImageInfo &info, const Options &o, const fuz
     // At most kMaxLines lines and about a million pixels of a page.
     const int32_t lines = std::min({info.height, kMaxLines, std::max(1, (1 << 20) / info.width)});
     Reference ref{reference::Page{}, false, o, stream, {}};
-    ref.known = reference::decode_page(stream.bytes, page, lines, ref.page);
+    ref.known = reference::decode_page(stream.data, page, lines, ref.page);
     if (ref.applies()) FUZZ_CHECK(ref.page.width == info.width && ref.page.height == info.height);
     std::vector<uint8_t> in_order(size_t(line_size) * size_t(lines));
     std::vector<bool> line_ok(size_t(lines), false);
@@ -176,8 +176,8 @@ void describe(const IFFImageInfo &info, Transcript &out) {
 Transcript run(const uint8_t *file, size_t size, const Options &o) {
     Transcript out;
     fuzz::FuzzStream stream;
-    stream.bytes.assign(file, file + size);
-    stream.chunk = o.chunk;
+    stream.data.assign(file, file + size);
+    stream.max_read = o.chunk > 0 ? o.chunk : INT32_MAX;
     stream.fail_read_at = o.fail_read_at;
     stream.fail_seek_at = o.fail_seek_at;
     stream.failures_stay = o.failures_stay;
@@ -189,7 +189,7 @@ Transcript run(const uint8_t *file, size_t size, const Options &o) {
     FUZZ_CHECK(info.host_data == 0xA5A5A5A5u && info.reserved == 0);
     if (h <= 0) {
         out.push_back(h);
-        FUZZ_CHECK(h < 0 && !stream.is_open);
+        FUZZ_CHECK(h < 0 && !stream.is_open());
         return out;
     }
     describe(info, out);
@@ -223,7 +223,7 @@ Transcript run(const uint8_t *file, size_t size, const Options &o) {
         read_lines(h, info, o, stream, page, out);
     }
     out.push_back(IFFClose(h));
-    FUZZ_CHECK(!stream.is_open);
+    FUZZ_CHECK(!stream.is_open());
     FUZZ_CHECK(IFFControl(h, IFF_REQ_STATUS, 0, 0, nullptr) == IFF_ERR_HANDLE);
     return out;
 }

@@ -154,7 +154,7 @@ void check_file_bytes(const Plan &plan, const std::vector<uint8_t> &file, const 
 void check_read_back(const Plan &plan, const std::vector<uint8_t> &file, const std::vector<uint8_t> &lines,
                      size_t stride, uint16_t written_line_size, const std::vector<uint8_t> &palette) {
     fuzz::FuzzStream stream;
-    stream.bytes = file;
+    stream.data = file;
     IFFImageInfo info{};
     const int32_t h = IFFOpen(&stream, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     FUZZ_CHECK(h > 0);
@@ -232,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const int32_t h = IFFOpen(&stream, IFF_MODE_WRITE | IFF_MODE_STREAMS, &plan.info);
     if (h <= 0) {
-        FUZZ_CHECK(h < 0 && !stream.is_open);
+        FUZZ_CHECK(h < 0 && !stream.is_open());
         return 0;
     }
     FUZZ_CHECK(IFFControl(h, IFF_REQ_PIXEL_FORMAT, uint16_t(plan.sample_layout), 0, nullptr) == IFF_OK);
@@ -268,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int32_t closed = IFFClose(h);
     bool abandoned = false;
     if (handle_is_live(h)) {
-        FUZZ_CHECK(closed != IFF_OK && stream.is_open);
+        FUZZ_CHECK(closed != IFF_OK && stream.is_open());
         stream.stop_failing();
         abandoned = plan.abandon_failed_close;
         if (abandoned)
@@ -278,10 +278,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         closed = IFFClose(h);
         FUZZ_CHECK(!handle_is_live(h));
     }
-    FUZZ_CHECK(!stream.is_open);
+    FUZZ_CHECK(!stream.is_open());
     if (closed == IFF_OK && lines_written && !abandoned) {
-        check_read_back(plan, stream.bytes, lines, stride, line_size, palette);
-        check_file_bytes(plan, stream.bytes, palette);
+        check_read_back(plan, stream.data, lines, stride, line_size, palette);
+        check_file_bytes(plan, stream.data, palette);
     }
     return 0;
 }

@@ -176,7 +176,7 @@ TEST(Seek, FailedRewindIsReportedAndRecorded) {
     Page page(3, Bytes(64, 0x01));
     ASSERT_GT(page.handle, 0);
     page.line(3);
-    page.stream.fail_seek_call = page.stream.seeks + 1;
+    page.stream.fail_seek_at = uint32_t(page.stream.seeks + 1), page.stream.failures_stay = true;
     EXPECT_EQ(IFFSeek(page.handle, 0), IFF_ERR_SEEK);
     int32_t error = 0;
     IFFControl(page.handle, IFF_REQ_STATUS, 0, 0, &error);

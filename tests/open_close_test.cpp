@@ -401,10 +401,11 @@ TEST(Close, ReportsTheStreamsFailures) {
         {"close fails after a failed seek", kWriteStreams,
          [](MemoryStream &s) {
              s.close_result = -1;
-             s.fail_seek_call = 1;
+             s.fail_seek_at = 1, s.failures_stay = true;
          },
          IFF_ERR_CLOSE},
-        {"seek to the header fails", kWriteStreams, [](MemoryStream &s) { s.fail_seek_call = 1; }, IFF_ERR_SEEK},
+        {"seek to the header fails", kWriteStreams, [](MemoryStream &s) { s.fail_seek_at = 1, s.failures_stay = true; },
+         IFF_ERR_SEEK},
         {"header rewrite falls short", kWriteStreams, [](MemoryStream &s) { s.write_budget = 100; }, IFF_ERR_WRITE},
     };
     for (const auto &c : cases) {

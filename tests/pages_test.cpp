@@ -140,7 +140,7 @@ TEST(Pages, FailedSelectionIsRecordedAndTheHandleStaysSafe) {
     ASSERT_EQ(IFFGetLine(f.handle, 1, lines.data()), IFF_OK);
     EXPECT_EQ(lines[0], 1);
 
-    f.stream.fail_seek_call = f.stream.seeks + 1;
+    f.stream.fail_seek_at = uint32_t(f.stream.seeks + 1), f.stream.failures_stay = true;
     EXPECT_EQ(IFFControl(f.handle, IFF_REQ_SELECT_PAGE, 0, 1, nullptr), IFF_ERR_SEEK);
     int32_t error = 0;
     IFFControl(f.handle, IFF_REQ_STATUS, 0, 0, &error);

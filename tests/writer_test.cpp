@@ -465,14 +465,15 @@ TEST_P(ClosePaletteFailure, LeavesTheHandleOpenAndClosable) {
     for (size_t i = 0; i < line.size(); ++i) line[i] = uint8_t(i);
     ASSERT_EQ(IFFPutLine(w.handle, 1, line.data()), IFF_OK);
 
-    if (c.failing_seek) w.stream.fail_seek_call = w.stream.seeks + c.failing_seek;
+    if (c.failing_seek)
+        w.stream.fail_seek_at = uint32_t(w.stream.seeks + c.failing_seek), w.stream.failures_stay = true;
     w.stream.write_budget = c.write_budget;
     EXPECT_EQ(IFFClose(w.handle), c.result);
     EXPECT_TRUE(w.stream.is_open());
     int32_t status = -1;
     EXPECT_EQ(IFFControl(w.handle, IFF_REQ_STATUS, 0, 0, &status), IFF_OK);
 
-    w.stream.fail_seek_call = 0;
+    w.stream.fail_seek_at = 0;
     w.stream.write_budget = -1;
     ASSERT_EQ(IFFClose(w.handle), IFF_OK);
     EXPECT_FALSE(w.stream.is_open());
@@ -621,8 +622,8 @@ TEST(CloseAbandoned, EndsAHandleWhosePaletteStepKeepsFailing) {
     } cases[] = {
         {"tail block never written", description(72, 1, 1, 8), [](test::MemoryStream &s) { s.write_budget = 0; },
          IFF_ERR_WRITE},
-        {"stream never seeks", description(72, 1, 1, 8), [](test::MemoryStream &s) { s.fail_seek_call = s.seeks + 1; },
-         IFF_ERR_SEEK},
+        {"stream never seeks", description(72, 1, 1, 8),
+         [](test::MemoryStream &s) { s.fail_seek_at = uint32_t(s.seeks + 1), s.failures_stay = true; }, IFF_ERR_SEEK},
         {"colour image never given a palette", description(72, 1, 2, 4), [](test::MemoryStream &) {}, IFF_ERR_FORMAT},
         {"healthy stream", description(72, 1, 0, 1), nullptr, IFF_OK},
     };

@@ -147,9 +147,8 @@ void check_output(const iffpcx_output *output) {
 // A page goes into a DCX file only if the library opens it as a PCX file.
 void check_pcx_page(ByteView page, const std::string &name) {
     MemoryStream stream(page);
-    StreamSource source = make_stream_source(stream);
     IFFImageInfo info{};
-    const int32_t handle = IFFOpen(&source, IFF_MODE_READ | IFF_MODE_STREAMS, &info);
+    const int32_t handle = IFFOpen(stream.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info);
     if (handle <= 0) {
         throw ImageError(IFFPCX_ERR_NOT_PCX, name + ": not a PCX page: " + describe_status(-handle), -1, -1, -handle);
     }

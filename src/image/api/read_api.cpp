@@ -36,7 +36,9 @@ void fill_page_info(const PageInfo &page, iffpcx_page_info *info) {
     info->dpi_y = page.dpi_y;
     info->palette_entries = static_cast<uint32_t>(page.palette_entries);
     const size_t colours = std::min<size_t>(page.colours.size(), 256);
-    std::memcpy(info->palette, page.colours.data(), 3 * colours);
+    if (colours > 0) {
+        std::memcpy(info->palette, page.colours.data(), 3 * colours);
+    }
     info->offset = page.span.offset;
     info->size = page.span.end - page.span.offset;
     info->warnings = page.warnings;

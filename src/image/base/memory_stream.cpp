@@ -12,87 +12,124 @@ namespace {
 // Stream positions travel as int32 through the callbacks.
 constexpr size_t kMaxSize = static_cast<size_t>(std::numeric_limits<int32_t>::max());
 
-// The library refers to a stream by a small integer; the table maps it back.
-// Every open file holds a slot as long as its handle is open.
-constexpr int32_t kStreamSlots = 1024;
-MemoryStream *g_streams[kStreamSlots] = {};
+// The library refers to a stream by a small integer, its slot here plus one.
+// Every open stream holds a slot until it is closed; streams are opened on
+// several threads.
+constexpr int32_t kSlots = 1024;
+MemoryStream *g_slots[kSlots] = {};
+std::mutex g_slots_lock;
 
-// Create-file flags that the library passes when writing (0x0100 create,
-// 0x0200 truncate).
+// Create-file flags that the library passes when writing (0x0200 truncate).
 constexpr int32_t kOpenTruncate = 0x0200;
 
-// Pages of a file are decoded on several threads, each with a stream of its own.
-std::mutex g_streams_lock;
-
-MemoryStream *find_stream(int32_t id) {
-    std::lock_guard<std::mutex> guard(g_streams_lock);
-    return id >= 0 && id < kStreamSlots ? g_streams[id] : nullptr;
+MemoryStream *find(int32_t stream) {
+    std::lock_guard<std::mutex> guard(g_slots_lock);
+    return stream >= 1 && stream <= kSlots ? g_slots[stream - 1] : nullptr;
 }
 
-int32_t IFF_CALLBACK stream_open(const void *source, int32_t flags, int32_t /*permission*/) {
-    const auto *record = static_cast<const StreamSource *>(source);
-    if (record == nullptr || record->stream == nullptr) {
+int32_t IFF_CALLBACK stream_open(const void *source, int32_t flags, int32_t permission) {
+    auto *s = const_cast<MemoryStream *>(static_cast<const MemoryStream *>(source));
+    if (s == nullptr) {
         return -1;
     }
-    std::lock_guard<std::mutex> guard(g_streams_lock);
-    for (int32_t id = 0; id < kStreamSlots; ++id) {
-        if (g_streams[id] == nullptr) {
-            g_streams[id] = record->stream;
-            record->stream->reset((flags & kOpenTruncate) != 0);
-            return id;
+    s->open_source = source;
+    s->open_flags = flags;
+    s->open_permission = permission;
+    if (s->fail_open) {
+        return -1;
+    }
+    std::lock_guard<std::mutex> guard(g_slots_lock);
+    for (int32_t slot = 0; slot < kSlots; ++slot) {
+        if (g_slots[slot] == nullptr) {
+            g_slots[slot] = s;
+            ++s->opens;
+            s->position = 0;
+            if ((flags & kOpenTruncate) != 0) {
+                s->data.clear(); // its capacity stays, for the next file
+            }
+            return slot + 1;
         }
     }
     return -1;
 }
 
-int32_t IFF_CALLBACK stream_close(int32_t id) {
-    if (find_stream(id) == nullptr) {
+int32_t IFF_CALLBACK stream_close(int32_t stream) {
+    std::lock_guard<std::mutex> guard(g_slots_lock);
+    if (stream < 1 || stream > kSlots || g_slots[stream - 1] == nullptr) {
         return -1;
     }
-    std::lock_guard<std::mutex> guard(g_streams_lock);
-    g_streams[id] = nullptr;
-    return 0;
+    MemoryStream *s = g_slots[stream - 1];
+    g_slots[stream - 1] = nullptr;
+    ++s->closes;
+    return s->close_result;
 }
 
-int32_t IFF_CALLBACK stream_read(int32_t id, void *buffer, int32_t count) {
-    MemoryStream *stream = find_stream(id);
-    return stream != nullptr ? stream->read(buffer, count) : -1;
+int32_t IFF_CALLBACK stream_read(int32_t stream, void *buffer, int32_t count) {
+    MemoryStream *s = find(stream);
+    return s != nullptr ? s->read(buffer, count) : -1;
 }
 
-int32_t IFF_CALLBACK stream_write(int32_t id, const void *buffer, int32_t count) {
-    MemoryStream *stream = find_stream(id);
-    return stream != nullptr ? stream->write(buffer, count) : -1;
+int32_t IFF_CALLBACK stream_write(int32_t stream, const void *buffer, int32_t count) {
+    MemoryStream *s = find(stream);
+    return s != nullptr ? s->write(buffer, count) : -1;
 }
 
-int32_t IFF_CALLBACK stream_seek(int32_t id, int32_t offset, int32_t origin) {
-    MemoryStream *stream = find_stream(id);
-    return stream != nullptr ? stream->seek(offset, origin) : -1;
+int32_t IFF_CALLBACK stream_seek(int32_t stream, int32_t offset, int32_t origin) {
+    MemoryStream *s = find(stream);
+    return s != nullptr ? s->seek(offset, origin) : -1;
 }
 
 } // namespace
 
-void MemoryStream::reset(bool truncate) {
-    if (truncate && !read_only_) {
-        bytes_.clear();
-    }
-    position_ = 0;
+MemoryStream::MemoryStream(PastEnd past_end)
+    : ops{stream_open, stream_close, stream_read, stream_write, stream_seek}, past_end_(past_end) {}
+
+MemoryStream::MemoryStream(std::vector<uint8_t> bytes) : MemoryStream() {
+    data = std::move(bytes);
+}
+
+MemoryStream::MemoryStream(ByteView view, ByteView front) : MemoryStream(PastEnd::Clamp) {
+    view_ = view;
+    front_ = front;
+    read_only_ = true;
+}
+
+MemoryStream::~MemoryStream() {
+    std::lock_guard<std::mutex> guard(g_slots_lock);
+    std::replace(g_slots, g_slots + kSlots, this, static_cast<MemoryStream *>(nullptr));
+}
+
+bool MemoryStream::fails(uint32_t call, uint32_t at) {
+    const bool failing = at != 0 && (call == at || (failures_stay && call > at));
+    failure_injected = failure_injected || failing;
+    return failing;
 }
 
 int32_t MemoryStream::read(void *buffer, int32_t count) {
     if (count < 0 || (buffer == nullptr && count > 0)) {
         return -1;
     }
+    if (record) {
+        reads.push_back(count);
+    }
+    if (fails(++read_calls, fail_read_at)) {
+        return -1;
+    }
     const ByteView bytes = contents();
-    if (position_ >= bytes.size()) {
+    const auto at = static_cast<size_t>(position);
+    if (at >= bytes.size()) {
         return 0;
     }
-    const size_t moved = std::min(static_cast<size_t>(count), bytes.size() - position_);
-    const size_t in_front = position_ < front_.size() ? std::min(moved, front_.size() - position_) : 0;
+    const size_t moved =
+        std::min({static_cast<size_t>(count), bytes.size() - at, static_cast<size_t>(std::max(max_read, 0))});
+    const size_t in_front = at < front_.size() ? std::min(moved, front_.size() - at) : 0;
     if (in_front > 0) {
-        std::memcpy(buffer, front_.data() + position_, in_front);
+        std::memcpy(buffer, front_.data() + at, in_front);
     }
-    std::memcpy(static_cast<uint8_t *>(buffer) + in_front, bytes.data() + position_ + in_front, moved - in_front);
-    position_ += moved;
+    if (moved > in_front) {
+        std::memcpy(static_cast<uint8_t *>(buffer) + in_front, bytes.data() + at + in_front, moved - in_front);
+    }
+    position += static_cast<int64_t>(moved);
     return static_cast<int32_t>(moved);
 }
 
@@ -100,25 +137,38 @@ int32_t MemoryStream::write(const void *buffer, int32_t count) {
     if (read_only_ || count < 0 || (buffer == nullptr && count > 0)) {
         return -1;
     }
+    if (record) {
+        writes.push_back(count);
+    }
+    int64_t n = fails(++write_calls, fail_write_at) ? count / 2 : count;
+    if (write_budget >= 0) {
+        n = std::min(n, write_budget);
+        write_budget -= n;
+    }
     // A stream never grows past what a position can express; the library
     // sees the short count and reports a failed write.
-    const size_t moved = position_ >= kMaxSize ? 0 : std::min(static_cast<size_t>(count), kMaxSize - position_);
+    const auto at = static_cast<size_t>(position);
+    const size_t moved = at >= kMaxSize ? 0 : std::min(static_cast<size_t>(n), kMaxSize - at);
     if (moved == 0) {
         return 0;
     }
-    if (position_ + moved > bytes_.size()) {
-        bytes_.resize(position_ + moved); // a gap left by an extending seek reads as zeros
+    if (at + moved > data.size()) {
+        data.resize(at + moved); // a gap left by an extending seek reads as zeros
     }
-    std::memcpy(bytes_.data() + position_, buffer, moved);
-    position_ += moved;
+    std::memcpy(data.data() + at, buffer, moved);
+    position += static_cast<int64_t>(moved);
     return static_cast<int32_t>(moved);
 }
 
 int32_t MemoryStream::seek(int32_t offset, int32_t origin) {
+    ++seeks;
+    if (fails(static_cast<uint32_t>(seeks), fail_seek_at)) {
+        return -1;
+    }
     int64_t base = 0;
     switch (origin) {
     case 0: base = 0; break;
-    case 1: base = static_cast<int64_t>(position_); break;
+    case 1: base = position; break;
     case 2: base = static_cast<int64_t>(contents().size()); break;
     default: return -1;
     }
@@ -127,22 +177,11 @@ int32_t MemoryStream::seek(int32_t offset, int32_t origin) {
         return -1;
     }
     const auto size = static_cast<int64_t>(contents().size());
-    if ((past_end_ == PastEnd::Clamp || read_only_) && target > size) {
+    if (past_end_ == PastEnd::Clamp && target > size) {
         target = size;
     }
-    position_ = static_cast<size_t>(target);
+    position = target;
     return static_cast<int32_t>(target);
-}
-
-StreamSource make_stream_source(MemoryStream &stream) {
-    StreamSource source{};
-    source.ops.open = stream_open;
-    source.ops.close = stream_close;
-    source.ops.read = stream_read;
-    source.ops.write = stream_write;
-    source.ops.seek = stream_seek;
-    source.stream = &stream;
-    return source;
 }
 
 } // namespace image

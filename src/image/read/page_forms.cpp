@@ -75,7 +75,7 @@ void convert_rows(const PageInfo &page, uint32_t form, const uint8_t *in, size_t
         for (int level = 0; level < 256; ++level) {
             std::memset(colours[level], level, 3);
         }
-    } else if (kind == IFFPCX_KIND_INDEXED) {
+    } else if (kind == IFFPCX_KIND_INDEXED && !page.colours.empty()) {
         std::memcpy(colours, page.colours.data(), 3 * std::min<size_t>(page.colours.size(), 256));
     }
     const size_t in_bytes = kind == IFFPCX_KIND_RGBA ? 4 : kind == IFFPCX_KIND_RGB ? 3 : 1;

@@ -74,7 +74,7 @@ bool is_rgba_layout(const HeaderFields &header) {
 }
 
 PcxFile::PcxFile(ByteView bytes, std::string name, const Limits &limits)
-    : name_(std::move(name)), bytes_(bytes), limits_(limits) {
+    : name_(std::move(name)), bytes_(bytes), limits_(limits), stream_(bytes) {
     open();
 }
 
@@ -89,9 +89,7 @@ void PcxFile::open() {
     }
     is_dcx_ = has_dcx_signature(bytes_);
     spans_ = page_spans(bytes_, name_, limits_.max_pages != 0 ? limits_.max_pages : pcx_format::kDcxMostPages);
-    stream_ = MemoryStream(bytes_);
-    source_ = make_stream_source(stream_);
-    const int32_t opened = IFFOpen(&source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
+    const int32_t opened = IFFOpen(stream_.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
     if (opened <= 0) {
         const bool plausible = starts_like_pcx_or_dcx(bytes_);
         throw ImageError(plausible ? status_of_library(-opened) : IFFPCX_ERR_NOT_PCX,

@@ -105,7 +105,6 @@ class PcxFile {
     ByteView bytes_;
     Limits limits_;
     MemoryStream stream_;
-    StreamSource source_;
     IFFImageInfo info_{}; // the library refills it on every page selection
     int32_t handle_ = 0;
     bool is_dcx_ = false;

@@ -48,8 +48,7 @@ PlaneValues::PlaneValues(ByteView page, const HeaderFields &header, int32_t widt
     header_[kPlanesAt] = 1;
     put_u16(&header_[kBytesPerLineAt], scan_bytes_);
 
-    source_ = make_stream_source(stream_);
-    const int32_t opened = IFFOpen(&source_, IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
+    const int32_t opened = IFFOpen(stream_.source(), IFF_MODE_READ | IFF_MODE_STREAMS, &info_);
     if (opened <= 0) {
         throw ImageError(IFFPCX_ERR_LIBRARY, where + "opening the planes of " + layout_name(header) +
                                                  " failed: " + describe_status(-opened));

@@ -42,7 +42,6 @@ class PlaneValues {
   private:
     std::array<uint8_t, pcx_format::kHeaderSize> header_{};
     MemoryStream stream_;
-    StreamSource source_{};
     IFFImageInfo info_{};
     int32_t handle_ = 0;
     size_t width_;

@@ -10,15 +10,14 @@ CodedPart::CodedPart(int32_t width, size_t rows, const PcxLayout &layout, const 
     : name_(name), capacity_(rows), ends_(new size_t[rows]) {
     // Room for the lines at their largest, two bytes a byte: the buffer never
     // moves, and its pages are touched only as lines are coded into them.
-    stream_.reserve(2 * (static_cast<size_t>(width) + 1) * rows * (layout.depth() == 24 ? 3 : 1) + 4096);
-    source_ = make_stream_source(stream_);
+    stream_.data.reserve(2 * (static_cast<size_t>(width) + 1) * rows * (layout.depth() == 24 ? 3 : 1) + 4096);
     IFFImageInfo info{};
     info.width = width;
     info.height = static_cast<int32_t>(rows);
     info.color_class = layout.color_class;
     info.bits = layout.bits;
     info.kind = 0;
-    const int32_t opened = IFFOpen(&source_, IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
+    const int32_t opened = IFFOpen(stream_.source(), IFF_MODE_WRITE | IFF_MODE_STREAMS, &info);
     if (opened <= 0) {
         throw ImageError(status_of_library(-opened), name_ + ": cannot code rows apart: " + describe_status(-opened));
     }
@@ -28,7 +27,7 @@ CodedPart::CodedPart(int32_t width, size_t rows, const PcxLayout &layout, const 
         end();
         throw ImageError(status_of_library(status), name_ + ": cannot code rows apart: " + describe_status(status));
     }
-    header_bytes_ = stream_.bytes().size();
+    header_bytes_ = stream_.data.size();
 }
 
 CodedPart::~CodedPart() {
@@ -70,7 +69,7 @@ void CodedPart::put(const uint8_t *row, size_t y) {
 
 ByteView CodedPart::line(size_t k) const {
     const size_t start = k == 0 ? header_bytes_ : ends_[k - 1];
-    return ByteView(stream_.bytes().data() + start, ends_[k] - start);
+    return ByteView(stream_.data.data() + start, ends_[k] - start);
 }
 
 } // namespace image

@@ -45,7 +45,6 @@ class CodedPart {
     void end();
 
     MemoryStream stream_;
-    StreamSource source_{};
     std::string name_;
     size_t capacity_;
     size_t header_bytes_ = 0;

@@ -180,9 +180,7 @@ int32_t IFF_CALLBACK file_seek(int32_t id, int32_t offset, int32_t origin) {
 
 PcxOutput::PcxOutput(std::string name, bool extend_past_end)
     : name_(std::move(name)), memory_(std::make_unique<MemoryStream>(extend_past_end ? MemoryStream::PastEnd::Extend
-                                                                                     : MemoryStream::PastEnd::Clamp)) {
-    memory_source_ = make_stream_source(*memory_);
-}
+                                                                                     : MemoryStream::PastEnd::Clamp)) {}
 
 PcxOutput::PcxOutput(std::string name, PlacedFile &file, bool extend_past_end)
     : name_(std::move(name)), blocks_(std::make_unique<BlockFile>(file, extend_past_end)) {
@@ -197,12 +195,12 @@ PcxOutput::PcxOutput(std::string name, PlacedFile &file, bool extend_past_end)
 PcxOutput::~PcxOutput() = default;
 
 const void *PcxOutput::source() const {
-    return memory_ ? static_cast<const void *>(&memory_source_) : static_cast<const void *>(&block_source_);
+    return memory_ ? memory_->source() : static_cast<const void *>(&block_source_);
 }
 
 void PcxOutput::expect(size_t bytes) {
     if (memory_) {
-        memory_->reserve(bytes); // pages are touched only as they are written
+        memory_->data.reserve(bytes); // pages are touched only as they are written
     }
 }
 

@@ -70,7 +70,6 @@ class PcxOutput {
     std::unique_ptr<BlockFile> blocks_;    // for a file
     std::unique_ptr<MemoryStream> memory_; // for memory
     BlockSource block_source_{};
-    StreamSource memory_source_{};
 };
 
 } // namespace image
