@@ -23,9 +23,10 @@ if not os.path.isfile(os.path.join(ROOT, "include", "iffpcx_image.h")):
 
 
 def sources(*patterns):
+    """Files of the checkout, by paths relative to this folder, as setuptools wants them."""
     found = []
     for pattern in patterns:
-        found += sorted(glob.glob(os.path.join(ROOT, pattern)))
+        found += sorted(os.path.relpath(path, HERE) for path in glob.glob(os.path.join(ROOT, pattern)))
     return found
 
 
@@ -53,10 +54,10 @@ LIBRARY = sources(
 extension = Extension(
     "iffpcx._iffpcx",
     sources=sources("python/src/*.cpp") + LIBRARY,
-    include_dirs=[os.path.join(ROOT, d) for d in ("include", "src", "src/image", "src/platform")],
+    include_dirs=[os.path.join("..", d) for d in ("include", "src", "src/image", "src/platform")],
     language="c++",
     extra_compile_args=["-std=c++17", "-O3", "-g0", "-fvisibility=hidden", "-fvisibility-inlines-hidden", "-pthread"],
     extra_link_args=["-pthread", "-Wl,--version-script=" + os.path.join(HERE, "src", "exports.map")],
 )
 
-setup(version=version(), ext_modules=[extension])
+setup(version=version(), packages=["iffpcx"], ext_modules=[extension])

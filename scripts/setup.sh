@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the cross-checks with
 # other PCX readers need (libnetpbm-dev: the pnm fuzz target's reference), when
-# they are missing.
+# they are missing; the python3-* ones build and test the Python package.
 set -euo pipefail
 source "$(dirname "$0")/install-missing.sh"
 install_missing cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev libdeflate-dev \
-  libtiff-dev netpbm libnetpbm-dev python3-pil binutils pkg-config libtiff-tools
+  libtiff-dev netpbm libnetpbm-dev python3-pil binutils pkg-config libtiff-tools \
+  python3-dev python3-numpy python3-pytest python3-distributed python3-venv python3-pip python3-setuptools git

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up what the project needs, then builds and runs the whole suite twice:
 # an optimised build, and one under AddressSanitizer, LeakSanitizer and
-# UndefinedBehaviorSanitizer that fails on any report; then the Windows DLL,
-# the library on other processors, pcxtool's threads and the fuzz targets.
+# UndefinedBehaviorSanitizer that fails on any report (both with the Python
+# package's pytest files), with the package's pip install between them; then
+# the Windows DLL, the library on other processors, pcxtool's threads and the
+# fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -17,6 +19,7 @@ run_suite() { # name, cmake args...
 }
 
 run_suite release -DCMAKE_BUILD_TYPE=Release
+bash python/tests/pip_install.sh # the Python package installs with pip, offline, into a fresh virtual environment
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIFFPCX_SANITIZE=ON -DIFFPCX_BENCHMARKS=OFF

@@ -15,9 +15,10 @@ this library.
 """
 
 import dataclasses
-import errno
+import io
 import operator
 import os
+import stat
 
 import numpy as np
 
@@ -59,19 +60,33 @@ def _path(source):
     return None
 
 
-def _input_path(source):
-    """A path to read from, or None; a folder is refused here, as the layer
-    takes its size for a file's and reports a limit."""
-    path = _path(source)
-    if path is not None and os.path.isdir(path):
-        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
-    return path
+def _file_bytes(path, most):
+    """A file's bytes, read in one go, or None for a file the layer reads
+    itself: one beyond `most` bytes, which it refuses from its size before
+    reading it, or one that is not a regular file."""
+    with io.open(path, "rb") as stream:
+        found = os.fstat(stream.fileno())
+        if not stat.S_ISREG(found.st_mode) or found.st_size > most:
+            return None
+        return stream.read()
 
 
 def _read_all(stream, most):
-    """A binary stream's bytes, at most one past `most` (0: the format's most),
-    so that the library refuses a stream beyond the limit."""
-    wanted = (most or MAX_FILE_BYTES) + 1
+    """A binary stream's bytes from where it stands: a regular file's in one
+    go, another stream's at most one past `most` (0: the format's most), so
+    that the library refuses a stream beyond the limit."""
+    most = most or MAX_FILE_BYTES
+    try:
+        found = os.fstat(stream.fileno())
+        whole = stat.S_ISREG(found.st_mode) and found.st_size - stream.tell() <= most
+    except (AttributeError, OSError, ValueError):  # no file behind it
+        whole = False
+    if whole:
+        data = stream.read()
+        if not isinstance(data, bytes):
+            raise TypeError("the file object must be opened in binary mode")
+        return data
+    wanted = most + 1
     chunks = []
     while wanted > 0:
         chunk = stream.read(min(wanted, 1 << 24))
@@ -183,9 +198,10 @@ def open(src, *, name=None, max_pixels=MAX_PIXELS, max_file_bytes=MAX_FILE_BYTES
     one up to the format's own. Raises iffpcx.Error for a file the library
     refuses, OSError for a path that cannot be read."""
     limits = _limits(max_pixels, max_file_bytes, max_pages)
-    path = _input_path(src)
+    path = _path(src)
     if path is not None:
-        return File(_iffpcx.open(path, None, limits), path)
+        data = _file_bytes(path, limits[1] or MAX_FILE_BYTES)
+        return File(_iffpcx.open(path if data is None else data, path, limits), path)
     if hasattr(src, "read"):
         if name is None and isinstance(getattr(src, "name", None), str):
             name = src.name
@@ -344,9 +360,10 @@ def check(src, strict=False, *, name=None, max_pixels=MAX_PIXELS, max_file_bytes
     strict, warnings count as errors. A broken file is a report that says
     so; only a file beyond the limits, or unreadable, raises."""
     limits = _limits(max_pixels, max_file_bytes, max_pages)
-    path = _input_path(src)
+    path = _path(src)
     if path is not None:
-        found = _iffpcx.check(path, None, strict, limits)
+        data = _file_bytes(path, limits[1] or MAX_FILE_BYTES)
+        found = _iffpcx.check(path if data is None else data, path, strict, limits)
     else:
         if hasattr(src, "read"):
             if name is None and isinstance(getattr(src, "name", None), str):

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bilevel_bools.h"
 #include "extension.h"
 
 namespace pyiffpcx {
@@ -169,7 +170,9 @@ PyObject *reader_decode(Reader *reader, PyObject *args) {
     }
     size_t stride = 0;
     size_t size = 0;
-    if (iffpcx_decoded_size(&info, static_cast<iffpcx_form>(form), &stride, &size) != IFFPCX_OK ||
+    // A number outside the enumeration is not even an iffpcx_form to pass.
+    if (form < IFFPCX_FORM_DEFAULT || form > IFFPCX_FORM_BOOL ||
+        iffpcx_decoded_size(&info, static_cast<iffpcx_form>(form), &stride, &size) != IFFPCX_OK ||
         size > static_cast<size_t>(PY_SSIZE_T_MAX)) {
         PyErr_Format(PyExc_ValueError, "page %u cannot be decoded in form %d", index, form);
         return nullptr;
@@ -202,7 +205,9 @@ PyObject *reader_decode(Reader *reader, PyObject *args) {
     iffpcx_status status = IFFPCX_OK;
     const bool open = with_file(reader, [&](iffpcx_file *file) {
         WithoutGil decoding;
-        status = iffpcx_decode(file, index, static_cast<iffpcx_form>(form), flags, pixels, stride, &error);
+        status = form == IFFPCX_FORM_BOOL // a bilevel page, or decoded_size refused it
+                     ? decode_bools(file, index, flags, static_cast<uint8_t *>(pixels), stride, &error)
+                     : iffpcx_decode(file, index, static_cast<iffpcx_form>(form), flags, pixels, stride, &error);
     });
     if (!open || (status != IFFPCX_OK && !(partial && status == IFFPCX_ERR_TRUNCATED))) {
         Py_XDECREF(made);
