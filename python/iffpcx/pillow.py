@@ -46,6 +46,8 @@ def _accept_dcx(prefix):
 
 # Pillow 10.1 made mode a read-only property over _mode; 9.4 has a plain attribute.
 _MODE_IS_PROPERTY = isinstance(getattr(Image.Image, "mode", None), property)
+# Tiles are named tuples since Pillow 11; plain tuples before.
+_tile = getattr(ImageFile, "_Tile", lambda *fields: fields)
 
 
 class IffpcxImageFile(ImageFile.ImageFile):
@@ -101,7 +103,7 @@ class IffpcxImageFile(ImageFile.ImageFile):
         self._size = (page.width, page.height)
         self.palette = ImagePalette.raw("RGB", page.palette.tobytes()) if page.mode == "P" else None
         self.info["dpi"] = page.dpi
-        self.tile = [("iffpcx", (0, 0, page.width, page.height), 0, (self._pages, frame))]
+        self.tile = [_tile("iffpcx", (0, 0, page.width, page.height), 0, (self._pages, frame))]
 
     def close(self):
         self._pages.close()

@@ -173,3 +173,10 @@ def test_errors_carry_the_library_message_and_where():
     assert isinstance(error, ValueError)
     assert error.status == "IFFPCX_ERR_TRUNCATED" and error.page == 0 and error.line > 0
     assert str(error).startswith("cut.pcx: decoding line ")
+
+
+@pytest.mark.parametrize("claimed", [0, 3, 6, 9], ids=["grew from 0", "grew", "as claimed", "shrank"])
+def test_a_file_read_whole_whatever_its_size_said(claimed):
+    # A regular file's size is taken before it is read; it may change meanwhile.
+    data = iffpcx._whole(io.BytesIO(b"abcdef"), claimed)
+    assert data.tobytes() == b"abcdef" and not data.flags.writeable
