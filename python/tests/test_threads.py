@@ -74,3 +74,20 @@ def test_closing_a_file_another_thread_decodes():
     assert "closed" in outcomes[-1] and all(outcome == "decoded" for outcome in outcomes[:-1])
     with pytest.raises(ValueError, match="closed"):
         page.rgb()
+
+
+@pytest.mark.parametrize("mode", ["RGB", "1"])
+def test_a_large_page_cut_in_its_second_part_fails_as_cut(mode):
+    # Decoded in two parts, the later part fails first; the failure reported
+    # is the cut, not the first part's being stopped because of it.
+    rng = np.random.default_rng(3)
+    pixels = rng.integers(0, 256, (1200, 1300, 3), dtype=np.uint8) if mode == "RGB" else (
+        rng.integers(0, 2, (2600, 2000), dtype=np.uint8) > 0)
+    out = io.BytesIO()
+    iffpcx.write(out, pixels)
+    cut = out.getvalue()[: len(out.getvalue()) * 9 // 10]
+    with iffpcx.open(cut) as f:
+        for _ in range(12):
+            with pytest.raises(iffpcx.Error) as failure:
+                f[0].array()
+            assert failure.value.status == "IFFPCX_ERR_TRUNCATED", str(failure.value)
