@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/pcx_format.h"
 #include "iffpcx.h"
 #include "image/base/memory_stream.h"
 #include "image/tiff/tiff_writer.h"
@@ -56,8 +57,9 @@ Bytes synthetic_dcx() {
     auto put32 = [&dcx](uint32_t v) {
         for (int i = 0; i < 4; ++i) dcx.push_back(uint8_t(v >> (8 * i)));
     };
-    put32(987654321);
-    for (int p = 0; p < kPages; ++p) put32(uint32_t(4 * (kPages + 2) + size_t(p) * page.size()));
+    put32(pcx_format::kDcxSignature);
+    for (int p = 0; p < kPages; ++p)
+        put32(uint32_t(pcx_format::kDcxEntrySize * (kPages + 2) + size_t(p) * page.size()));
     put32(0);
     for (int p = 0; p < kPages; ++p) dcx.insert(dcx.end(), page.begin(), page.end());
     return dcx;

@@ -11,7 +11,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/pcx_format.h"
+
 namespace reference {
+
+using namespace pcx_format;
 
 struct Page {
     int32_t width = 0, height = 0, bits = 0, planes = 0, bytes_per_line = 0;
@@ -37,27 +41,27 @@ inline uint32_t le32(const uint8_t *p) {
 inline bool decode_page(const std::vector<uint8_t> &file, int index, int32_t count, Page &page) {
     const auto size = int64_t(file.size());
     int64_t offset = 0, end = size;
-    if (size >= 4 && le32(file.data()) == 987654321u) {
-        const int64_t entry = 4 + 4 * int64_t(index);
-        if (entry + 8 > size) return false;
+    if (size >= kDcxEntrySize && le32(file.data()) == kDcxSignature) {
+        const int64_t entry = kDcxEntrySize * (1 + int64_t(index));
+        if (entry + 2 * kDcxEntrySize > size) return false;
         offset = le32(&file[size_t(entry)]);
-        const uint32_t next = le32(&file[size_t(entry) + 4]);
+        const uint32_t next = le32(&file[size_t(entry) + kDcxEntrySize]);
         end = next == 0 ? size : next;
     }
-    if (offset + 128 > size) return false;
+    if (offset + kHeaderSize > size) return false;
     const uint8_t *header = &file[size_t(offset)];
-    page.width = int32_t(le16(header + 8)) - int32_t(le16(header + 4)) + 1;
-    page.height = int32_t(le16(header + 10)) - int32_t(le16(header + 6)) + 1;
-    page.bits = header[3];
-    page.planes = header[65];
-    page.bytes_per_line = int32_t(le16(header + 66));
-    const bool stored = header[2] == 0;
+    page.width = int32_t(le16(header + kXMaxAt)) - int32_t(le16(header + kXMinAt)) + 1;
+    page.height = int32_t(le16(header + kYMaxAt)) - int32_t(le16(header + kYMinAt)) + 1;
+    page.bits = header[kBitsPerPixelAt];
+    page.planes = header[kPlanesAt];
+    page.bytes_per_line = int32_t(le16(header + kBytesPerLineAt));
+    const bool stored = header[kEncodingAt] == kEncodingStored;
 
     // A next page that lies before this one bounds nothing.
     int64_t data_end = end > offset ? std::min(end, size) : size;
-    const int64_t block = end - 769;
-    if (header[1] == 5 && page.planes * page.bits == 8 && block >= offset + 128 && block + 769 <= size &&
-        file[size_t(block)] == 12)
+    const int64_t block = end - kPaletteBlockSize;
+    if (header[kVersionAt] == kVersionLatest && page.planes * page.bits == 8 && block >= offset + kHeaderSize &&
+        block + kPaletteBlockSize <= size && file[size_t(block)] == kPaletteBlockMarker)
         data_end = block;
 
     const int64_t scan = int64_t(page.planes) * page.bytes_per_line;
@@ -67,7 +71,7 @@ inline bool decode_page(const std::vector<uint8_t> &file, int index, int32_t cou
     page.content = page.kept * page.kept_planes * count <= (int64_t(1) << 22);
     if (page.content) page.lines.assign(size_t(page.kept * page.kept_planes * count), 0);
 
-    int64_t at = offset + 128;
+    int64_t at = offset + kHeaderSize;
     int32_t pending = 0; // the rest of a run that crossed a line's end
     uint8_t value = 0;
     for (int32_t y = 0; y < count; ++y) {
@@ -83,12 +87,12 @@ inline bool decode_page(const std::vector<uint8_t> &file, int index, int32_t cou
                     return true;
                 }
                 value = file[size_t(at++)];
-                if (!stored && value >= 0xC0) {
+                if (!stored && (value & kRunMark) == kRunMark) {
                     if (at >= limit) {
                         page.failing_line = y;
                         return true;
                     }
-                    pending = value & 0x3F;
+                    pending = value & kRunCountMask;
                     value = file[size_t(at++)];
                     continue;
                 }

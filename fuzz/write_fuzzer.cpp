@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/pcx_format.h"
 #include "fuzz_check.h"
 #include "fuzz_stream.h"
 #include "iffpcx.h"
@@ -81,11 +82,11 @@ std::vector<uint8_t> coded_line(const uint8_t *line, size_t size) {
     std::vector<uint8_t> out;
     for (size_t i = 0; i < size;) {
         size_t run = 1;
-        while (run < 63 && i + run < size && line[i + run] == line[i]) ++run;
+        while (run < pcx_format::kLongestRun && i + run < size && line[i + run] == line[i]) ++run;
         if (run > 1)
-            out.push_back(uint8_t(0xC0 | run));
-        else if (line[i] >= 0xC0)
-            out.push_back(0xC1);
+            out.push_back(uint8_t(pcx_format::kRunMark | run));
+        else if ((line[i] & pcx_format::kRunMark) == pcx_format::kRunMark)
+            out.push_back(pcx_format::kRunMark | 1);
         out.push_back(line[i]);
         i += run;
     }
@@ -103,16 +104,18 @@ void check_file_bytes(const Plan &plan, const std::vector<uint8_t> &file, const 
     const int32_t planes = rgb ? 3 : bits == 3 || bits == 4 ? bits : 1;
     const int32_t plane_bits = rgb || bits == 8 ? 8 : bits == 2 ? 2 : 1;
     const size_t bytes_per_line = size_t((width * plane_bits + 7) / 8 + 1) & ~size_t(1);
-    FUZZ_CHECK(file.size() >= 128);
-    FUZZ_CHECK(file[0] == 10 && file[1] == (bits <= 2 ? 2 : 5) && file[2] == 1 && file[3] == plane_bits);
-    FUZZ_CHECK(le16(file, 4) == 0 && le16(file, 6) == 0);
-    FUZZ_CHECK(int32_t(le16(file, 8)) == width - 1 && int32_t(le16(file, 10)) == plan.info.height - 1);
-    FUZZ_CHECK(file[65] == planes && le16(file, 66) == bytes_per_line);
-    FUZZ_CHECK(le16(file, 68) == (plan.layout.color_class == 1 ? 2u : 1u));
+    using namespace pcx_format;
+    FUZZ_CHECK(file.size() >= kHeaderSize);
+    FUZZ_CHECK(file[kManufacturerAt] == kManufacturer && file[kVersionAt] == (bits <= 2 ? 2 : kVersionLatest) &&
+               file[kEncodingAt] == kEncodingRuns && file[kBitsPerPixelAt] == plane_bits);
+    FUZZ_CHECK(le16(file, kXMinAt) == 0 && le16(file, kYMinAt) == 0);
+    FUZZ_CHECK(int32_t(le16(file, kXMaxAt)) == width - 1 && int32_t(le16(file, kYMaxAt)) == plan.info.height - 1);
+    FUZZ_CHECK(file[kPlanesAt] == planes && le16(file, kBytesPerLineAt) == bytes_per_line);
+    FUZZ_CHECK(le16(file, kPaletteInfoAt) == (plan.layout.color_class == 1 ? kPaletteInfoGray : kPaletteInfoColour));
 
     const size_t scan = bytes_per_line * size_t(planes);
     std::vector<uint8_t> line(scan);
-    size_t at = 128;
+    size_t at = kHeaderSize;
     for (int32_t y = 0; y < plan.info.height; ++y) {
         const size_t start = at;
         for (size_t i = 0; i < scan;) {
@@ -120,9 +123,9 @@ void check_file_bytes(const Plan &plan, const std::vector<uint8_t> &file, const 
             const uint8_t b = file[at++];
             size_t run = 1;
             uint8_t value = b;
-            if (b >= 0xC0) {
+            if ((b & kRunMark) == kRunMark) {
                 FUZZ_CHECK(at < file.size());
-                run = b & 0x3F;
+                run = b & kRunCountMask;
                 value = file[at++];
                 FUZZ_CHECK(i + run <= scan); // no run goes on into the next line
             }
@@ -140,11 +143,12 @@ void check_file_bytes(const Plan &plan, const std::vector<uint8_t> &file, const 
     }
     // The block ends the file on a multiple of 32 bytes, 0 to 31 zero bytes
     // behind the lines; it holds the host's palette, or the gray ramp.
-    FUZZ_CHECK(file.size() % 32 == 0 && file.size() >= at + 769 && file.size() - 769 - at < 32);
-    const size_t block = file.size() - 769;
+    FUZZ_CHECK(file.size() % 32 == 0 && file.size() >= at + kPaletteBlockSize &&
+               file.size() - kPaletteBlockSize - at < 32);
+    const size_t block = file.size() - kPaletteBlockSize;
     FUZZ_CHECK(std::all_of(file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(block),
                            [](uint8_t b) { return b == 0; }));
-    FUZZ_CHECK(file[block] == 12);
+    FUZZ_CHECK(file[block] == kPaletteBlockMarker);
     for (size_t i = 0; i < 768; ++i) {
         const uint8_t expected = palette.empty() ? uint8_t(i / 3) : palette[i];
         FUZZ_CHECK(file[block + 1 + i] == expected);

@@ -205,18 +205,9 @@ PyObject *reader_decode(Reader *reader, PyObject *args) {
     iffpcx_status status = IFFPCX_OK;
     const bool open = with_file(reader, [&](iffpcx_file *file) {
         WithoutGil decoding;
-        const auto decode = [&](uint32_t with) {
-            return form == IFFPCX_FORM_BOOL // a bilevel page, or decoded_size refused it
-                       ? decode_bools(file, index, with, static_cast<uint8_t *>(pixels), stride, &error)
-                       : iffpcx_decode(file, index, static_cast<iffpcx_form>(form), with, pixels, stride, &error);
-        };
-        status = decode(flags);
-        // No callback of ours stops a decode: this is a first part stopped
-        // because the second failed, which the layer reports in place of
-        // that failure. One pass finds the failure itself.
-        if (status == IFFPCX_ERR_CALLBACK) {
-            status = decode(flags | IFFPCX_ONE_THREAD);
-        }
+        status = form == IFFPCX_FORM_BOOL // a bilevel page, or decoded_size refused it
+                     ? decode_bools(file, index, flags, static_cast<uint8_t *>(pixels), stride, &error)
+                     : iffpcx_decode(file, index, static_cast<iffpcx_form>(form), flags, pixels, stride, &error);
     });
     if (!open || (status != IFFPCX_OK && !(partial && status == IFFPCX_ERR_TRUNCATED))) {
         Py_XDECREF(made);

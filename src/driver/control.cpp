@@ -11,8 +11,6 @@
 namespace iff {
 namespace {
 
-constexpr uint32_t kSizeQuery = 0x8000;
-
 void store_u16(void *data, uint32_t v) {
     const auto half = uint16_t(v);
     std::memcpy(data, &half, sizeof half);
@@ -31,9 +29,9 @@ int32_t palette_request(IFFHandle &h, bool size_query, void *data) {
 // horizontal value, bit 1 the vertical; each selected value takes the next slot.
 int32_t resolution_request(IFFHandle &h, uint32_t flags, void *data) {
     auto *slot = static_cast<uint8_t *>(data);
-    const int fields[2] = {pcx::kHorizontalDpi, pcx::kVerticalDpi};
+    const uint32_t fields[2] = {pcx_format::kHorizontalDpiAt, pcx_format::kVerticalDpiAt};
     for (int axis = 0; axis < 2; ++axis) {
-        if (!(flags & (1u << axis))) continue;
+        if (!(flags & (axis == 0 ? IFF_RESOLUTION_X : IFF_RESOLUTION_Y))) continue;
         if (h.mode == IFF_MODE_READ) {
             const uint32_t dpi = load_le16(h.header + fields[axis]);
             std::memcpy(slot, &dpi, 4);
@@ -74,36 +72,38 @@ int64_t line_bytes(const IFFHandle &h) {
 } // namespace
 
 int32_t control(IFFHandle &h, uint32_t request, uint32_t flags, int32_t value, void *data) {
-    const bool size_query = (request & kSizeQuery) != 0;
-    request &= ~kSizeQuery;
+    const bool size_query = (request & IFF_REQ_SIZE_QUERY) != 0;
+    request &= ~uint32_t(IFF_REQ_SIZE_QUERY);
     flags &= 0xFFFF;
-    const bool needs_data = request <= 2 || request == 7 || request == 10 || request == IFF_REQ_LINE_STRIDE;
+    const bool needs_data = request == IFF_REQ_STATUS || request == IFF_REQ_LINE_SIZE || request == IFF_REQ_PALETTE ||
+                            request == IFF_REQ_RESOLUTION || request == IFF_REQ_PAGE_COUNT ||
+                            request == IFF_REQ_LINE_STRIDE;
     if (needs_data && data == nullptr) return IFF_ERR_REQUEST;
     switch (request) {
-    case 0: {
+    case IFF_REQ_STATUS: {
         const uint32_t status = h.error;
         std::memcpy(data, &status, 4);
         return IFF_OK;
     }
-    case 1: {
+    case IFF_REQ_LINE_SIZE: {
         // The answer is 16 bits wide; a longer line answers 0 rather than a
         // truncated size a host would allocate too little for.
         const int64_t bytes = line_bytes(h);
         store_u16(data, bytes > 0xFFFF ? 0u : uint32_t(bytes));
         return IFF_OK;
     }
-    case 2: return palette_request(h, size_query, data);
-    case 3:
+    case IFF_REQ_PALETTE: return palette_request(h, size_query, data);
+    case IFF_REQ_PIXEL_FORMAT:
         h.pixel_format = int16_t(uint16_t(flags));
         // The interleaved layout widens the lines of 32-bit pages.
         if (h.mode != IFF_MODE_WRITE && h.width > 0) fix_line_stride(h);
         return IFF_OK;
-    case 7: return resolution_request(h, flags, data);
-    case 10:
+    case IFF_REQ_RESOLUTION: return resolution_request(h, flags, data);
+    case IFF_REQ_PAGE_COUNT:
         if (h.mode != IFF_MODE_READ || flags == 1) return IFF_ERR_REQUEST;
         store_u16(data, h.page_count);
         return IFF_OK;
-    case 11: return select_page_request(h, flags, value);
+    case IFF_REQ_SELECT_PAGE: return select_page_request(h, flags, value);
     case IFF_REQ_LINE_STRIDE: {
         // 32 bits wide, and never below what one line takes in the current
         // sample layout, so a host sizes every line and every multi-line area

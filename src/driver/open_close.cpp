@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "driver/handle.h"
+#include "core/handle.h"
 #include "driver/handle_table.h"
 #include "pcx/dcx_directory.h"
 #include "pcx/header.h"
@@ -51,7 +51,7 @@ int32_t open_for_reading(IFFHandle &h, const void *source) {
     uint8_t signature[4];
     if (!stream_read_exact(h, signature, 4)) return IFF_ERR_READ;
     int32_t status;
-    if (load_le32(signature) == kDcxSignature) {
+    if (load_le32(signature) == pcx_format::kDcxSignature) {
         status = dcx_open(h);
     } else {
         h.page_count = 1;

@@ -3,11 +3,9 @@
 
 #include <cstdint>
 
-#include "driver/handle.h"
+#include "core/handle.h"
 
 namespace iff {
-
-constexpr uint32_t kDcxSignature = 987654321; // bytes B1 68 DE 3A
 
 // Counts the pages (the stream stands right after the signature) and parses
 // the first one.

@@ -12,15 +12,18 @@
 namespace iff {
 
 int32_t check_header(const uint8_t *header) {
-    const auto version = int8_t(header[pcx::kVersion]);
-    if (header[pcx::kManufacturer] != pcx::kMagic || version < 2 || version > 5) return IFF_ERR_FORMAT;
+    const auto version = int8_t(header[pcx_format::kVersionAt]);
+    if (header[pcx_format::kManufacturerAt] != pcx_format::kManufacturer || version < 2 || version > 5)
+        return IFF_ERR_FORMAT;
     // Beyond the format check, only what would make a buffer size meaningless:
     // an empty window, no planes (or a count that goes negative as a signed
     // byte) and a depth of zero or below. Odd or oversized line lengths open.
-    const int32_t width = int32_t(load_le16(header + pcx::kXMax)) - int32_t(load_le16(header + pcx::kXMin)) + 1;
-    const int32_t height = int32_t(load_le16(header + pcx::kYMax)) - int32_t(load_le16(header + pcx::kYMin)) + 1;
-    const auto planes = int8_t(header[pcx::kPlanes]);
-    const auto bits = int8_t(header[pcx::kBitsPerPixel]);
+    const int32_t width =
+        int32_t(load_le16(header + pcx_format::kXMaxAt)) - int32_t(load_le16(header + pcx_format::kXMinAt)) + 1;
+    const int32_t height =
+        int32_t(load_le16(header + pcx_format::kYMaxAt)) - int32_t(load_le16(header + pcx_format::kYMinAt)) + 1;
+    const auto planes = int8_t(header[pcx_format::kPlanesAt]);
+    const auto bits = int8_t(header[pcx_format::kBitsPerPixelAt]);
     if (width <= 0 || height <= 0 || planes <= 0 || bits <= 0) return IFF_ERR_FORMAT;
     return IFF_OK;
 }
@@ -49,17 +52,17 @@ int32_t parse_page(IFFHandle &h) {
     if (int32_t status = check_header(raw)) return status;
     std::memcpy(h.header, raw, kHeaderSize);
 
-    h.version = raw[pcx::kVersion];
-    h.bits_per_pixel = raw[pcx::kBitsPerPixel];
-    h.x_min = int32_t(load_le16(raw + pcx::kXMin));
-    h.y_min = int32_t(load_le16(raw + pcx::kYMin));
-    h.x_max = int32_t(load_le16(raw + pcx::kXMax));
-    h.y_max = int32_t(load_le16(raw + pcx::kYMax));
+    h.version = raw[pcx_format::kVersionAt];
+    h.bits_per_pixel = raw[pcx_format::kBitsPerPixelAt];
+    h.x_min = int32_t(load_le16(raw + pcx_format::kXMinAt));
+    h.y_min = int32_t(load_le16(raw + pcx_format::kYMinAt));
+    h.x_max = int32_t(load_le16(raw + pcx_format::kXMaxAt));
+    h.y_max = int32_t(load_le16(raw + pcx_format::kYMaxAt));
     h.width = h.x_max - h.x_min + 1;
     h.height = h.y_max - h.y_min + 1;
-    h.planes = raw[pcx::kPlanes];
-    h.bytes_per_line = int32_t(load_le16(raw + pcx::kBytesPerLine));
-    h.palette_info = int32_t(load_le16(raw + pcx::kPaletteInfo));
+    h.planes = raw[pcx_format::kPlanesAt];
+    h.bytes_per_line = int32_t(load_le16(raw + pcx_format::kBytesPerLineAt));
+    h.palette_info = int32_t(load_le16(raw + pcx_format::kPaletteInfoAt));
     h.scan_bytes = int32_t(h.planes) * h.bytes_per_line;
     h.current_line = 0;
 
@@ -187,19 +190,19 @@ int32_t write_open_header(IFFHandle &h, uint32_t open_mode, const void *source) 
 
     uint8_t *hd = h.header;
     std::memset(hd, 0, kHeaderSize);
-    hd[pcx::kManufacturer] = pcx::kMagic;
-    hd[pcx::kVersion] = h.version;
-    hd[pcx::kEncoding] = 1;
-    hd[pcx::kBitsPerPixel] = uint8_t(h.bits_per_pixel);
-    store_le16(hd + pcx::kXMin, uint32_t(h.x_min));
-    store_le16(hd + pcx::kYMin, uint32_t(h.y_min));
-    store_le16(hd + pcx::kXMax, uint32_t(h.x_max));
-    store_le16(hd + pcx::kYMax, uint32_t(h.y_max));
-    store_le16(hd + pcx::kHorizontalDpi, 100);
-    store_le16(hd + pcx::kVerticalDpi, 100);
-    hd[pcx::kPlanes] = h.planes;
-    store_le16(hd + pcx::kBytesPerLine, uint32_t(h.bytes_per_line));
-    store_le16(hd + pcx::kPaletteInfo, uint32_t(h.palette_info));
+    hd[pcx_format::kManufacturerAt] = pcx_format::kManufacturer;
+    hd[pcx_format::kVersionAt] = h.version;
+    hd[pcx_format::kEncodingAt] = 1;
+    hd[pcx_format::kBitsPerPixelAt] = uint8_t(h.bits_per_pixel);
+    store_le16(hd + pcx_format::kXMinAt, uint32_t(h.x_min));
+    store_le16(hd + pcx_format::kYMinAt, uint32_t(h.y_min));
+    store_le16(hd + pcx_format::kXMaxAt, uint32_t(h.x_max));
+    store_le16(hd + pcx_format::kYMaxAt, uint32_t(h.y_max));
+    store_le16(hd + pcx_format::kHorizontalDpiAt, 100);
+    store_le16(hd + pcx_format::kVerticalDpiAt, 100);
+    hd[pcx_format::kPlanesAt] = h.planes;
+    store_le16(hd + pcx_format::kBytesPerLineAt, uint32_t(h.bytes_per_line));
+    store_le16(hd + pcx_format::kPaletteInfoAt, uint32_t(h.palette_info));
     h.width = h.x_max - h.x_min + 1;
     h.scan_bytes = int32_t(h.planes) * h.bytes_per_line;
 

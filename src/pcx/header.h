@@ -3,24 +3,12 @@
 
 #include <cstdint>
 
-#include "driver/handle.h"
+#include "core/handle.h"
 
 namespace iff {
 
-// Byte offsets of the header fields.
+// Sizes the library chooses; the format's own facts are in core/pcx_format.h.
 namespace pcx {
-constexpr int kManufacturer = 0;
-constexpr int kVersion = 1;
-constexpr int kEncoding = 2;
-constexpr int kBitsPerPixel = 3;
-constexpr int kXMin = 4, kYMin = 6, kXMax = 8, kYMax = 10;
-constexpr int kHorizontalDpi = 12, kVerticalDpi = 14;
-constexpr int kColourMap = 16;
-constexpr int kColourMapBytes = 48;
-constexpr int kPlanes = 65;
-constexpr int kBytesPerLine = 66;
-constexpr int kPaletteInfo = 68;
-constexpr uint8_t kMagic = 10;
 constexpr int32_t kReadCapacity = 262140;
 constexpr int32_t kMaxWindow = 65536; // pixels a side a header's window can describe
 } // namespace pcx

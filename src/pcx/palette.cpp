@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/pcx_format.h"
 #include "pcx/header.h"
 #include "pcx/stream_io.h"
 #include "pixels/sample_layout.h"
@@ -10,8 +11,8 @@
 namespace iff {
 namespace {
 
-constexpr int32_t kTailBlockBytes = 769; // marker and 256 entries
-constexpr uint8_t kTailMarker = 12;
+constexpr int32_t kTailBlockBytes = int32_t(pcx_format::kPaletteBlockSize);
+constexpr uint8_t kTailMarker = pcx_format::kPaletteBlockMarker;
 constexpr int32_t kFullEntries = 256;
 
 void set_entry(uint8_t *palette, int32_t k, uint8_t r, uint8_t g, uint8_t b) {
@@ -41,7 +42,7 @@ void copy_colour_map(IFFHandle &h, int32_t n) {
         fill_gray_ramp(h.palette, n, 0);
         return;
     }
-    const uint8_t *map = h.header + pcx::kColourMap;
+    const uint8_t *map = h.header + pcx_format::kColourMapAt;
     const int32_t from_map = n < 16 ? n : 16;
     for (int32_t k = 0; k < from_map; ++k) {
         const uint8_t *e = map + 3 * k;
@@ -185,7 +186,7 @@ int32_t palette_at_close(IFFHandle &h) {
         // hand-over never makes the copy read past the entries it holds.
         const bool expanded = h.palette_entries == kFullEntries;
         const int32_t step = expanded ? kFullEntries / n : 1;
-        uint8_t *map = h.header + pcx::kColourMap;
+        uint8_t *map = h.header + pcx_format::kColourMapAt;
         for (int32_t k = 0; k < n && k * step < h.palette_entries; ++k)
             std::memcpy(map + 3 * k, h.palette + 3 * k * step, 3);
     } else if (depth == 8) {

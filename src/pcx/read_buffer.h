@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "driver/handle.h"
+#include "core/handle.h"
 
 namespace iff {
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/pcx_format.h"
 #include "pcx/byte_scan.h"
 #include "pcx/read_buffer.h"
 #include "pcx/rle_windows.h"
@@ -9,7 +10,7 @@
 namespace iff {
 namespace {
 
-constexpr uint8_t kCountMark = 0xC0;
+constexpr uint8_t kCountMark = pcx_format::kRunMark;
 
 // Number of leading bytes of data[0..limit) below 0xC0 (literals).
 inline uint32_t literal_stretch(const uint8_t *data, uint32_t limit) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/handle.h"
+#include "core/handle.h"
 
 namespace iff {
 

@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/pcx_format.h"
 #include "pcx/rle_windows.h"
 
 namespace iff {
 
-constexpr uint8_t kCountMark = 0xC0;
+constexpr uint8_t kCountMark = pcx_format::kRunMark;
 
 // The data bytes of a window's pairs, from its marks (bytes of 0xC0 or
 // above): a byte is data when an odd number of marked bytes lie in a row in

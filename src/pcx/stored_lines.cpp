@@ -8,7 +8,7 @@
 namespace iff {
 
 bool page_lines_stored(const IFFHandle &h) {
-    return h.header[pcx::kEncoding] == kStoredEncoding;
+    return h.header[pcx_format::kEncodingAt] == kStoredEncoding;
 }
 
 int32_t read_stored_line(IFFHandle &h) {

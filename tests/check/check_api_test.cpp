@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "check/check_support.h"
 #include "image/check/rules.h"
 #include "support/memory_stream.h"
@@ -94,7 +96,8 @@ TEST(CheckApi, LimitsAndArgumentsAreRefusedWithReasons) {
 }
 
 TEST(CheckApi, PathsInAndOut) {
-    const std::string in = testing::TempDir() + "check_api_in.pcx", out = testing::TempDir() + "check_api_out.pcx";
+    const std::string in = testing::TempDir() + "check_api_in_" + std::to_string(getpid()) + ".pcx",
+                      out = testing::TempDir() + "check_api_out_" + std::to_string(getpid()) + ".pcx";
     const auto file = small_file();
     std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char *>(file.data()), long(file.size()));
     iffpcx_report *report = nullptr;

@@ -369,3 +369,27 @@ TEST(Threads, OneAndTwoGiveTheSameBytes) {
 }
 
 } // namespace
+
+namespace {
+
+// The later part only skips to its first line, which lies past the data, and
+// fails while the first part still converts its rows to gray: the failure
+// reported is the first part's, as from one thread, whichever ends first.
+TEST(Threads, APageCutInTheFirstPartFailsWhereOneThreadFails) {
+    Image image{1300, 1200, Bytes(size_t(1300) * 1200 * 3)};
+    uint32_t state = 1;
+    for (uint8_t &byte : image.rgb) byte = uint8_t((state = state * 1103515245u + 12345u) >> 24);
+    Bytes pcx = encode(image, 24);
+    pcx.resize(pcx.size() / 4);
+    File file(pcx);
+    iffpcx_error one{};
+    decode(file.file, 0, IFFPCX_FORM_GRAY, IFFPCX_ONE_THREAD, IFFPCX_ERR_TRUNCATED, &one);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        iffpcx_error two{};
+        decode(file.file, 0, IFFPCX_FORM_GRAY, 0, IFFPCX_ERR_TRUNCATED, &two);
+        EXPECT_EQ(two.line, one.line);
+        EXPECT_STREQ(two.message, one.message);
+    }
+}
+
+} // namespace

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 
+#include "core/pcx_format.h"
 #include "support/memory_stream.h"
 
 namespace test {
 namespace {
+using namespace pcx_format;
+
 void put16(std::vector<uint8_t> &v, size_t at, uint16_t x) {
     v[at] = uint8_t(x);
     v[at + 1] = uint8_t(x >> 8);
@@ -16,21 +19,21 @@ void push32(std::vector<uint8_t> &v, uint32_t x) {
 } // namespace
 
 std::vector<uint8_t> pcx_header(const PcxLayout &l) {
-    std::vector<uint8_t> h(128, 0);
-    h[0] = l.manufacturer;
-    h[1] = l.version;
-    h[2] = l.encoding;
-    h[3] = l.bits;
-    put16(h, 4, l.x_min);
-    put16(h, 6, l.y_min);
-    put16(h, 8, l.x_max);
-    put16(h, 10, l.y_max);
-    put16(h, 12, l.h_dpi);
-    put16(h, 14, l.v_dpi);
-    for (size_t i = 0; i < 48; ++i) h[16 + i] = l.colour_map[i];
-    h[65] = l.planes;
-    put16(h, 66, l.bytes_per_line);
-    put16(h, 68, l.palette_info);
+    std::vector<uint8_t> h(kHeaderSize, 0);
+    h[kManufacturerAt] = l.manufacturer;
+    h[kVersionAt] = l.version;
+    h[kEncodingAt] = l.encoding;
+    h[kBitsPerPixelAt] = l.bits;
+    put16(h, kXMinAt, l.x_min);
+    put16(h, kYMinAt, l.y_min);
+    put16(h, kXMaxAt, l.x_max);
+    put16(h, kYMaxAt, l.y_max);
+    put16(h, kHorizontalDpiAt, l.h_dpi);
+    put16(h, kVerticalDpiAt, l.v_dpi);
+    for (size_t i = 0; i < kColourMapBytes; ++i) h[kColourMapAt + i] = l.colour_map[i];
+    h[kPlanesAt] = l.planes;
+    put16(h, kBytesPerLineAt, l.bytes_per_line);
+    put16(h, kPaletteInfoAt, l.palette_info);
     return h;
 }
 
@@ -41,14 +44,14 @@ std::vector<uint8_t> pcx_file(const PcxLayout &layout, const std::vector<uint8_t
 }
 
 void append_tail_palette(std::vector<uint8_t> &file, const std::vector<uint8_t> &entries) {
-    file.push_back(12);
-    for (size_t i = 0; i < 768; ++i) file.push_back(i < entries.size() ? entries[i] : 0);
+    file.push_back(kPaletteBlockMarker);
+    for (size_t i = 0; i + 1 < kPaletteBlockSize; ++i) file.push_back(i < entries.size() ? entries[i] : 0);
 }
 
 std::vector<uint8_t> dcx_file(const std::vector<std::vector<uint8_t>> &pages) {
     std::vector<uint8_t> out;
-    push32(out, 987654321u);
-    uint32_t offset = uint32_t(4 + 4 * (pages.size() + 1));
+    push32(out, kDcxSignature);
+    uint32_t offset = uint32_t(kDcxEntrySize * (pages.size() + 2)); // signature, entries, zero
     for (const auto &page : pages) {
         push32(out, offset);
         offset += uint32_t(page.size());

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "core/pcx_format.h"
+
 namespace test {
 
 struct PcxLayout {
-    uint8_t manufacturer = 10;
+    uint8_t manufacturer = pcx_format::kManufacturer;
     uint8_t version = 5;
     uint8_t encoding = 1;
     uint8_t bits = 8;

@@ -20,7 +20,7 @@ using iff::tiff::Reader;
 // case, rows given as stored.
 std::vector<uint8_t> foreign_file(const std::function<void(TIFF *)> &tags, const std::vector<uint8_t> &stored,
                                   bool tiled = false) {
-    const std::string path = testing::TempDir() + "foreign.tif";
+    const std::string path = own_temp_path("foreign.tif");
     TIFF *tif = TIFFOpen(path.c_str(), "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 8);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2);

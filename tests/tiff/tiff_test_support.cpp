@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace tifftest {
 
@@ -132,6 +133,13 @@ std::vector<uint8_t> to_rgb(const PageInfo &info, const std::vector<uint8_t> &ro
         }
     }
     return rgb;
+}
+
+std::string own_temp_path(const std::string &name) {
+    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char &c : test)
+        if (c == '/') c = '_';
+    return testing::TempDir() + test + "_" + std::to_string(getpid()) + "_" + name;
 }
 
 } // namespace tifftest

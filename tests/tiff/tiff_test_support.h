@@ -50,4 +50,8 @@ std::vector<uint8_t> to_rgb(const PageInfo &info, const std::vector<uint8_t> &ro
 
 using test::read_file;
 
+// A path under the test temp folder that no other test shares, even when
+// ctest runs the suite's tests side by side: the test's name and the process.
+std::string own_temp_path(const std::string &name);
+
 } // namespace tifftest

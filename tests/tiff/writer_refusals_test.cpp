@@ -41,7 +41,7 @@ class WriterRefuses : public testing::TestWithParam<Refusal> {};
 
 TEST_P(WriterRefuses, ReportsStaysFailedAndLeavesNoFile) {
     const Refusal c = GetParam();
-    const std::string path = testing::TempDir() + "refused_" + c.name + ".tif";
+    const std::string path = own_temp_path(std::string("refused_") + c.name + ".tif");
     std::remove(path.c_str());
     std::unique_ptr<Writer> writer;
     Error error;
@@ -195,7 +195,7 @@ TEST(FailedWrite, AbandonedPathLeavesNothingBehind) {
 
 // A finished file replaces an older one of the same name only when complete.
 TEST(FailedWrite, OlderFileStaysUntilTheNewOneIsComplete) {
-    const std::string path = testing::TempDir() + "replaced.tif";
+    const std::string path = own_temp_path("replaced.tif");
     const std::vector<TestPage> first = {make_page(Kind::gray, 10, 10)};
     std::unique_ptr<Writer> writer;
     Error error;

@@ -24,10 +24,11 @@ struct Tags {
 };
 
 Tags tags_of(const std::vector<uint8_t> &file, uint32_t page) {
-    const std::string path = testing::TempDir() + "tags_" + std::to_string(page) + ".tif";
+    const std::string path = own_temp_path("tags_" + std::to_string(page) + ".tif");
     std::FILE *f = std::fopen(path.c_str(), "wb");
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
+    if (f == nullptr || std::fwrite(file.data(), 1, file.size(), f) != file.size())
+        ADD_FAILURE() << "cannot write " << path;
+    if (f != nullptr) std::fclose(f);
     Tags t;
     TIFF *tif = TIFFOpen(path.c_str(), "r");
     if (tif == nullptr || !TIFFSetDirectory(tif, tdir_t(page))) {
@@ -207,7 +208,7 @@ TEST(MultiPage, EveryOutputGetsTheSameBytes) {
     const std::vector<TestPage> pages = mixed_pages();
     const std::vector<uint8_t> in_memory = write_memory(pages, Compression::page_default);
 
-    const std::string path = testing::TempDir() + "every_output.tif";
+    const std::string path = own_temp_path("every_output.tif");
     std::unique_ptr<iff::tiff::Writer> writer;
     iff::tiff::Error error;
     ASSERT_EQ(iff::tiff::Writer::to_path(path.c_str(), Compression::page_default, writer, &error), Status::ok);

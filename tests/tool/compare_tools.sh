@@ -94,6 +94,21 @@ sample=$root/samples/sample.dcx
 printf 'not a pcx file at all' > "$work/junk.pcx"
 printf '\n\005\001\010' > "$work/short.pcx"
 head -c 3000 "$sample" > "$work/cut.dcx"
+# A page large enough for two threads, cut in its first and in its second part.
+python3 -c "
+import random
+random.seed(7)
+w, h = 1300, 1200
+open('$work/large.ppm', 'wb').write(b'P6\\n%d %d\\n255\\n' % (w, h) + bytes(random.getrandbits(8) for _ in range(w * h * 3)))"
+"$old" encode --bits 24 "$work/large.ppm" "$work/large.pcx" 2> /dev/null
+size=$(stat -c %s "$work/large.pcx")
+head -c $((size / 4)) "$work/large.pcx" > "$work/large_first.pcx"
+head -c $((size * 9 / 10)) "$work/large.pcx" > "$work/large_second.pcx"
+for cut in first second; do
+  run_case "decode large cut in the $cut part" decode "$work/large_$cut.pcx" @OUT@/d.ppm
+  run_case "decode --partial large cut in the $cut part" decode --partial "$work/large_$cut.pcx" @OUT@/d.ppm
+done
+run_case "encode large" encode "$work/large.ppm" @OUT@/e.pcx
 run_case "no command"
 run_case "unknown command" frobnicate
 run_case "help" --help

@@ -237,7 +237,7 @@ std::string PcxPages::decode_page(int page, RowSink &sink, std::string *warnings
     iffpcx_error error{};
     const iffpcx_status status =
         iffpcx_decode_rows(file_, static_cast<uint32_t>(page), form, flags, 0, INT32_MAX, to_sinks, &sinks, &error);
-    if (status == IFFPCX_ERR_CALLBACK) {
+    if (status == IFFPCX_ERR_CALLBACK && (sinks.first_error || sinks.later_error)) {
         std::rethrow_exception(sinks.first_error ? sinks.first_error : sinks.later_error);
     }
     const bool kept = status == IFFPCX_ERR_TRUNCATED && keep_partial_ && error.line >= 0;

@@ -1,7 +1,6 @@
 // Decoding pages: into the caller's buffer, or a block of rows at a time to
 // the caller's callback; a large page in two parts on two threads.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -34,17 +33,16 @@ int32_t second_part_row(const PageInfo &page, uint32_t flags) {
 }
 
 // Hands the reader's rows on in the asked form, through a block of its own
-// when they need converting; `stop` ends the other part's work early.
+// when they need converting. Each part of a page runs to its own end or
+// failure, whatever the other's, so that the failure reported is the one
+// that one thread would meet first.
 class FormReceiver : public RowReceiver {
   public:
     FormReceiver(const PageInfo &page, uint32_t form, const FormPlan &plan, iffpcx_rows_fn callback, void *context,
-                 const std::string &where, std::atomic<bool> &stop)
-        : page_(page), form_(form), plan_(plan), rows_(callback), context_(context), where_(where), stop_(stop) {}
+                 const std::string &where)
+        : page_(page), form_(form), plan_(plan), rows_(callback), context_(context), where_(where) {}
 
     void rows(int32_t y, const uint8_t *pixels, size_t count, size_t stride) override {
-        if (stop_.load()) {
-            throw ImageError(IFFPCX_ERR_CALLBACK, where_ + "stopped with the other part", page_.index, y);
-        }
         const uint8_t *handed = pixels;
         size_t handed_stride = stride;
         if (plan_.convert) {
@@ -56,7 +54,6 @@ class FormReceiver : public RowReceiver {
             handed_stride = plan_.row_bytes;
         }
         if (rows_(context_, y, handed, count, handed_stride) != 0) {
-            stop_.store(true);
             throw ImageError(IFFPCX_ERR_CALLBACK,
                              where_ + "the row callback stopped the decode at line " + std::to_string(y), page_.index,
                              y);
@@ -70,7 +67,6 @@ class FormReceiver : public RowReceiver {
     iffpcx_rows_fn rows_;
     void *context_;
     const std::string &where_;
-    std::atomic<bool> &stop_;
     std::vector<uint8_t> block_;
 };
 
@@ -90,7 +86,6 @@ void decode(PcxFile &reader, int page, uint32_t form, uint32_t flags, RowRange r
     if ((flags & IFFPCX_TWO_PARTS) != 0 && first == 0 && end == info.height) {
         split = second_part_row(info, flags);
     }
-    std::atomic<bool> stop{false};
     std::optional<ImageError> later_shortfall;
     std::exception_ptr later_error;
     std::thread later;
@@ -98,18 +93,17 @@ void decode(PcxFile &reader, int page, uint32_t form, uint32_t flags, RowRange r
         later = std::thread([&] {
             try {
                 PcxFile second(reader.bytes(), reader.name(), reader.limits());
-                FormReceiver receiver(info, form, plan, rows, context, where, stop);
+                FormReceiver receiver(info, form, plan, rows, context, where);
                 later_shortfall = second.decode_page(page, plan.delivery, receiver, keep_partial, {split, end});
             } catch (...) {
                 later_error = std::current_exception();
-                stop.store(true);
             }
         });
     }
     std::optional<ImageError> first_shortfall;
     std::exception_ptr first_error;
     try {
-        FormReceiver receiver(info, form, plan, rows, context, where, stop);
+        FormReceiver receiver(info, form, plan, rows, context, where);
         first_shortfall =
             reader.decode_page(page, plan.delivery, receiver, keep_partial, {first, split > 0 ? split : end});
     } catch (...) {

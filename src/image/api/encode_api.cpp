@@ -184,7 +184,7 @@ iffpcx_status iffpcx_encode(const iffpcx_image *image, const iffpcx_encode_optio
         const std::optional<int> bits = requested_bits(options);
         const RgbRows rows(*image);
         const WriteOptions chosen = write_options(options);
-        PcxOutput &pcx = start_pcx(*output, chosen.align_palette);
+        PcxOutput &pcx = start_pcx(*output);
         fill_layout(write_pcx(rows.pixels(), bits, chosen, pcx, RgbRows::name(*image)), layout);
     });
 }
@@ -202,7 +202,7 @@ iffpcx_status iffpcx_encode_dcx(const iffpcx_image *images, size_t count, const 
         std::vector<ByteView> pages;
         for (size_t k = 0; k < count; ++k) {
             const RgbRows rows(images[k]);
-            coded.push_back(std::make_unique<PcxOutput>(output->name, chosen.align_palette));
+            coded.push_back(std::make_unique<PcxOutput>(output->name));
             write_pcx(rows.pixels(), bits, chosen, *coded.back(), RgbRows::name(images[k]));
             pages.push_back(coded.back()->contents());
         }

@@ -98,15 +98,15 @@ void check_place(iffpcx_output **out) {
 
 } // namespace
 
-PcxOutput &start_pcx(iffpcx_output &output, bool extend_past_end) {
+PcxOutput &start_pcx(iffpcx_output &output) {
     if (output.used || output.finished) {
         argument_error(output.name + ": an output takes one file");
     }
     output.used = true;
     if (output.file) {
-        output.pcx = std::make_unique<PcxOutput>(output.name, *output.file, extend_past_end);
+        output.pcx = std::make_unique<PcxOutput>(output.name, *output.file);
     } else {
-        output.pcx = std::make_unique<PcxOutput>(output.name, extend_past_end);
+        output.pcx = std::make_unique<PcxOutput>(output.name);
     }
     return *output.pcx;
 }

@@ -33,7 +33,7 @@ struct iffpcx_output {
 namespace image {
 
 // The output's PCX stream for one encode; an output takes one file.
-PcxOutput &start_pcx(iffpcx_output &output, bool extend_past_end);
+PcxOutput &start_pcx(iffpcx_output &output);
 // Writes a whole file's pieces, in order (a DCX file).
 void write_whole(iffpcx_output &output, const std::vector<ByteView> &pieces);
 

@@ -13,7 +13,7 @@ namespace image {
 // Bytes written at their place in a file, gathered into blocks.
 class BlockFile {
   public:
-    BlockFile(PlacedFile &file, bool extend_past_end) : file_(file), extend_(extend_past_end), block_(kBlockBytes) {}
+    explicit BlockFile(PlacedFile &file) : file_(file), block_(kBlockBytes) {}
 
     // Empties the file, for a library open.
     void reset() {
@@ -71,9 +71,6 @@ class BlockFile {
         if (target < 0 || target > static_cast<int64_t>(kMaxSize)) {
             return -1;
         }
-        if (!extend_ && target > static_cast<int64_t>(size_)) {
-            target = static_cast<int64_t>(size_);
-        }
         position_ = static_cast<size_t>(target); // a write there leaves a hole, which reads as zeros
         return static_cast<int32_t>(target);
     }
@@ -103,7 +100,6 @@ class BlockFile {
     }
 
     PlacedFile &file_;
-    bool extend_;
     std::vector<uint8_t> block_;
     size_t block_start_ = 0; // the file offset of block_[0]
     size_t block_used_ = 0;
@@ -178,12 +174,10 @@ int32_t IFF_CALLBACK file_seek(int32_t id, int32_t offset, int32_t origin) {
 
 } // namespace
 
-PcxOutput::PcxOutput(std::string name, bool extend_past_end)
-    : name_(std::move(name)), memory_(std::make_unique<MemoryStream>(extend_past_end ? MemoryStream::PastEnd::Extend
-                                                                                     : MemoryStream::PastEnd::Clamp)) {}
+PcxOutput::PcxOutput(std::string name) : name_(std::move(name)), memory_(std::make_unique<MemoryStream>()) {}
 
-PcxOutput::PcxOutput(std::string name, PlacedFile &file, bool extend_past_end)
-    : name_(std::move(name)), blocks_(std::make_unique<BlockFile>(file, extend_past_end)) {
+PcxOutput::PcxOutput(std::string name, PlacedFile &file)
+    : name_(std::move(name)), blocks_(std::make_unique<BlockFile>(file)) {
     block_source_.ops.open = file_open;
     block_source_.ops.close = file_close;
     block_source_.ops.read = file_read;

@@ -30,12 +30,12 @@ class BlockFile;
 
 class PcxOutput {
   public:
-    // Into memory. `extend_past_end`: a seek past the end moves there and
-    // the gap it leaves reads as zeros (the aligned 256-colour block);
-    // otherwise it stops at the end.
-    PcxOutput(std::string name, bool extend_past_end);
+    // Into memory. Either output behaves as a file: a seek past the end
+    // moves there, and the gap it leaves reads as zeros (the aligned
+    // 256-colour block).
+    explicit PcxOutput(std::string name);
     // Into a file, which must outlive this.
-    PcxOutput(std::string name, PlacedFile &file, bool extend_past_end);
+    PcxOutput(std::string name, PlacedFile &file);
     ~PcxOutput();
     PcxOutput(const PcxOutput &) = delete;
     PcxOutput &operator=(const PcxOutput &) = delete;

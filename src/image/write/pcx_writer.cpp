@@ -68,7 +68,7 @@ class PcxFile : public LineOutput {
         }
         // The 256-colour block goes right after the image data unless the
         // library's own aligned placement is asked for.
-        if (!options.align_palette && layout.depth() == 8 && layout.color_class == IFF_CLASS_PALETTE) {
+        if (!options.align_palette && layout.depth() == 8) {
             check(IFFControl(handle_, IFF_REQ_PALETTE_PLACEMENT, IFF_PALETTE_AFTER_DATA, 0, nullptr),
                   "placing the palette block");
         }

@@ -3,11 +3,12 @@
 
 #include <cstdint>
 
+#include "core/pcx_format.h"
 #include "iffpcx.h"
 
 namespace iff {
 
-constexpr int kHeaderSize = 128;
+constexpr int32_t kHeaderSize = int32_t(pcx_format::kHeaderSize);
 
 struct IFFHandle {
     int32_t stream = -1;      // open callback's result; -1 while there is none
