@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-read -r -a targets <<<"${FUZZ_TARGETS:-read write pnm png dcx check}"
+read -r -a targets <<<"${FUZZ_TARGETS:-read write pnm png dcx check image}"
 if [ "$seconds" = 0 ]; then
   echo "fuzzing skipped (FUZZ_SECONDS=0)"
   exit 0
