@@ -39,6 +39,6 @@ unset ASAN_OPTIONS UBSAN_OPTIONS
 timed "windows suites" bash scripts/test-windows.sh # both Windows DLLs and their suites under Wine
 timed "other processors" bash scripts/test-cross.sh # the library on aarch64, s390x (big-endian) and armhf under qemu-user
 timed "threads" bash scripts/test-threads.sh # pcxtool's two-thread paths under ThreadSanitizer
-timed "fuzzing" bash scripts/fuzz.sh # each fuzz target for FUZZ_SECONDS (60), after the suites
+timed "fuzzing" env FUZZ_SECONDS="${FUZZ_SECONDS:-30}" bash scripts/fuzz.sh # each fuzz target for FUZZ_SECONDS (here 30), after the suites
 printf '%s\n' "${timings[@]}"
 echo "all suites passed in $SECONDS s"
