@@ -296,6 +296,9 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     if (target_.empty() || target_.back() == '/') {
         throw usage_error("'" + target_ + "' names a folder, not an output file");
     }
+    if (open_direct()) {
+        return;
+    }
     std::string pattern = hidden_name(target_);
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     const int fd = mkstemp(pattern.data());
@@ -317,8 +320,34 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     }
 }
 
+bool PendingFile::open_direct() {
+    struct stat status {};
+    if (stat(target_.c_str(), &status) != 0 || S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    const int fd = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        throw input_error(target_ + ": cannot write: " + system_reason());
+    }
+    stream_ = fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+        const std::string reason = system_reason();
+        close(fd);
+        throw input_error(target_ + ": cannot write: " + reason);
+    }
+    descriptor_ = fd;
+    direct_ = true;
+    return true;
+}
+
 PendingFile::~PendingFile() {
     if (to_stdout_) {
+        return;
+    }
+    if (direct_) {
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+        }
         return;
     }
     if (stream_ != nullptr) {
@@ -375,7 +404,7 @@ void PendingFile::finish() {
 }
 
 void PendingFile::place() {
-    if (to_stdout_) {
+    if (to_stdout_ || direct_) {
         return;
     }
     // A file at the target is linked aside under a free name of the folder
@@ -439,7 +468,7 @@ void OutputBatch::commit_all() {
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     refuse_changed_input();
     for (auto &file : files_) {
-        if (!file->to_stdout_) {
+        if (!file->in_one_pass()) {
             refuse_folder(file->target_);
         }
     }
