@@ -14,9 +14,9 @@ struct Extension {
 
 // Every extension pcxtool recognises, whether or not it writes that format.
 constexpr Extension kExtensions[] = {
-    {".png", "PNG"},   {".pnm", "PNM"},   {".pbm", "PBM"},  {".pgm", "PGM"}, {".ppm", "PPM"},
-    {".pam", "PAM"},   {".pcx", "PCX"},   {".dcx", "DCX"},  {".tif", "TIFF"}, {".tiff", "TIFF"},
-    {".jpg", "JPEG"},  {".jpeg", "JPEG"}, {".gif", "GIF"},  {".bmp", "BMP"}, {".webp", "WebP"},
+    {".png", "PNG"},  {".pnm", "PNM"},   {".pbm", "PBM"}, {".pgm", "PGM"},  {".ppm", "PPM"},
+    {".pam", "PAM"},  {".pcx", "PCX"},   {".dcx", "DCX"}, {".tif", "TIFF"}, {".tiff", "TIFF"},
+    {".jpg", "JPEG"}, {".jpeg", "JPEG"}, {".gif", "GIF"}, {".bmp", "BMP"},  {".webp", "WebP"},
 };
 
 bool is_netpbm(const std::string &format) {
