@@ -75,7 +75,7 @@ struct Reduction {
     std::vector<std::string> options;
     bool needs_quantizer;
     size_t most_colours;
-    long depth; // the layout's bits per pixel
+    long depth;                // the layout's bits per pixel
     double mean_error_at_most; // bounds with room over what was measured
     double psnr_at_least;
     double block_error_at_most;

@@ -220,9 +220,7 @@ TEST(OutDir, WritesEveryInputOrNone) {
          0,
          {"np_24bit.png", "np_pages.p0.png", "np_pages.p1.png", "np_pages.p2.png", "np_pages.p3.png"}},
         {{"decode", "--to", "pam", "--out-dir", dir / "out", corpus("np_bilevel.pcx")}, 0, {"np_bilevel.pam"}},
-        {{"encode", "--out-dir", dir / "out", corpus("np_24bit.ppm"), dir / "50%.ppm"},
-         0,
-         {"np_24bit.pcx", "50%.pcx"}},
+        {{"encode", "--out-dir", dir / "out", corpus("np_24bit.ppm"), dir / "50%.ppm"}, 0, {"np_24bit.pcx", "50%.pcx"}},
         {{"decode", "--out-dir", dir / "out", corpus("np_24bit.pcx"), corpus("np_24bit.ppm")}, 1, {}},
         {{"encode", "--out-dir", dir / "out", corpus("np_24bit.ppm"), corpus("np_8bit.pcx")}, 1, {}},
     };
