@@ -88,6 +88,26 @@ TEST(DeviceOutput, AFifoGetsTheBytesAndStaysAFifo) {
     }
 }
 
+// A link to a descriptor (as /dev/stdout is) with that descriptor
+// redirected to a file: the file gets the bytes, the link stays a link.
+TEST(DeviceOutput, ALinkToStandardOutputStaysALink) {
+    TempDir dir;
+    const std::string link = dir / "stdout";
+    fs::create_symlink("/proc/self/fd/1", link);
+    for (const DeviceCase &c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::string script = "exec \"$1\"";
+        for (const std::string &arg : with_output(c, link)) {
+            script += " '" + arg + "'";
+        }
+        const RunResult run = run_shell(script + " > '" + (dir / "got") + "'");
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_TRUE(fs::is_symlink(link));
+        ASSERT_EQ(run_pcxtool(with_output(c, dir / "file")).exit_code, 0);
+        EXPECT_EQ(read_bytes(dir / "got"), read_bytes(dir / "file"));
+    }
+}
+
 TEST(DeviceOutput, AFullDeviceFailsTheCommandAndStaysADevice) {
     struct stat status {};
     if (stat("/dev/full", &status) != 0 || !S_ISCHR(status.st_mode)) {

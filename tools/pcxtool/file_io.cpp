@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -320,9 +321,30 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     }
 }
 
+// A name that stands for an open descriptor (/dev/stdout, /dev/fd/1,
+// /proc/self/fd/1, or a link to one) reaches a regular file too when the
+// descriptor is redirected to one; renaming a file over it would replace the
+// link, not write the file.
+bool names_a_descriptor(const std::string &target) {
+    struct stat status {};
+    if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        return false;
+    }
+    char link[64] = {};
+    const ssize_t size = readlink(target.c_str(), link, sizeof link - 1);
+    if (size > 0 && std::strncmp(link, "/proc/", 6) == 0) {
+        return true;
+    }
+    char *folder = realpath(folder_of(target).c_str(), nullptr);
+    const bool in_proc = folder != nullptr && std::strncmp(folder, "/proc/", 6) == 0;
+    std::free(folder);
+    return in_proc;
+}
+
 bool PendingFile::open_direct() {
     struct stat status {};
-    if (stat(target_.c_str(), &status) != 0 || S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) {
+    if (stat(target_.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+        (S_ISREG(status.st_mode) && !names_a_descriptor(target_))) {
         return false;
     }
     const int fd = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
