@@ -29,6 +29,9 @@ if(WIN32)
 endif()
 if(TARGET pcxtool)
   install(TARGETS pcxtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/pcxtool/pcxtool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/pcxtool/pcxtool.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pcxtool)
 endif()
 
 install(EXPORT iffpcxTargets NAMESPACE iffpcx:: FILE iffpcxTargets.cmake DESTINATION ${IFFPCX_PACKAGE_DIR})

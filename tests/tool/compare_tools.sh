@@ -56,7 +56,7 @@ for f in "${pcx_files[@]}"; do
   run_case "info --json $f" info --json "$f"
   run_case "check $f" check "$f"
   run_case "check --json --strict $f" check --json --strict "$f"
-  run_case "repair $f" repair -v "$f" @OUT@/r.pcx
+  run_case "repair $f" repair -v "$f" "@OUT@/r.${f##*.}"
   for ext in pnm png pbm pgm ppm; do
     run_case "decode $f .$ext" decode -v "$f" @OUT@/d.$ext
   done

@@ -218,7 +218,7 @@ const Refusal kRefusals[] = {
          return R"(exec "$1" decode --max-pixels 4294967297 ")" + corpus("np_24bit.pcx") + R"(" "$D/out.png")";
      },
      2,
-     {"--max-pixels", "1 to 4294967296"}},
+     {"--max-pixels", "0 to 4294967296"}},
     {"image_beyond_a_chosen_limit",
      [](const TempDir &) {
          return R"(exec "$1" encode --max-pixels 5000 ")" + corpus("np_24bit.ppm") + R"(" "$D/out.pcx")";
@@ -270,19 +270,20 @@ const Refusal kRefusals[] = {
     // Outputs that would replace an input.
     {"encode_over_its_input",
      [](const TempDir &d) {
-         write_png(d / "in.png", make_image(Content::TenColours, 8, 8));
-         return std::string(R"(exec "$1" encode "$D/in.png" "$D/in.png")");
+         // Named without an extension, which encode would refuse first.
+         write_png(d / "in", make_image(Content::TenColours, 8, 8));
+         return std::string(R"(exec "$1" encode "$D/in" "$D/in")");
      },
      1,
-     {"in.png", "is an input"}},
+     {"in", "is an input"}},
     {"encode_over_a_link_to_its_input",
      [](const TempDir &d) {
          write_pnm(d / "in.ppm", make_image(Content::TenColours, 8, 8), false);
-         fs::create_hard_link(d / "in.ppm", d / "link.ppm");
-         return std::string(R"(exec "$1" encode "$D/in.ppm" "$D/link.ppm")");
+         fs::create_hard_link(d / "in.ppm", d / "link");
+         return std::string(R"(exec "$1" encode "$D/in.ppm" "$D/link")");
      },
      1,
-     {"link.ppm", "same file as", "in.ppm"}},
+     {"link", "same file as", "in.ppm"}},
     {"unpack_over_its_input",
      [](const TempDir &d) {
          fs::copy_file(corpus("np_pages.dcx"), d / "x0.pcx");
@@ -299,11 +300,11 @@ const Refusal kRefusals[] = {
      {"standard output", "x.pcx"}},
     {"stdin_read_from_the_output",
      [](const TempDir &d) {
-         write_pnm(d / "in.ppm", make_image(Content::TenColours, 8, 8), false);
-         return std::string(R"(exec "$1" encode - "$D/in.ppm" < "$D/in.ppm")");
+         write_pnm(d / "in", make_image(Content::TenColours, 8, 8), false);
+         return std::string(R"(exec "$1" encode - "$D/in" < "$D/in")");
      },
      1,
-     {"in.ppm", "standard input"}},
+     {"in", "standard input"}},
     // Standard output that takes nothing (a full disk): every command that
     // writes there fails, however little it wrote.
     {"info_json_to_a_full_disk",

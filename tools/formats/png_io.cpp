@@ -120,10 +120,6 @@ bool read_png_row(PngContext &context, uint8_t *row) {
     return true;
 }
 
-uint8_t blend_onto_white(uint8_t value, uint8_t alpha) {
-    return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
-
 void blend_pixels(const uint8_t *rgba, size_t pixels, uint8_t *rgb) {
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t alpha = rgba[4 * i + 3];

@@ -67,6 +67,17 @@ class PnmParser {
     }
 
     size_t remaining() const { return bytes_.size() - at_; }
+    size_t position() const { return at_; }
+
+    // A PAM header word: letters, digits and underscores.
+    std::string word() {
+        skip_space_and_comments();
+        std::string text;
+        while (at_ < bytes_.size() && !is_pnm_space(bytes_[at_]) && text.size() < 64) {
+            text += static_cast<char>(bytes_[at_++]);
+        }
+        return text;
+    }
 
     [[noreturn]] void fail(const std::string &why) const {
         throw format_error(name_ + ": not a valid PNM image: " + why);
@@ -134,17 +145,27 @@ class PnmSink : public RowSink {
                                " file cannot hold this " + kKinds[static_cast<int>(image.kind)] +
                                " page; name the output .ppm or .pnm");
         }
-        const char *magic = type_ == PnmType::Pbm ? "P4" : type_ == PnmType::Pgm ? "P5" : "P6";
-        std::string header = std::string(magic) + "\n" + std::to_string(image.width) + " " +
-                             std::to_string(image.height) + "\n" + (type_ == PnmType::Pbm ? "" : "255\n");
+        std::string header;
+        if (type_ == PnmType::Pam) {
+            // Rows as PGM or PPM rows, or for a bilevel page a byte a pixel,
+            // 1 white (type_ stays Pam for those).
+            header = natural == PnmType::Pbm   ? pam_header(image, 1, 1, "BLACKANDWHITE")
+                     : natural == PnmType::Pgm ? pam_header(image, 1, 255, "GRAYSCALE")
+                                               : pam_header(image, 3, 255, "RGB");
+            type_ = natural == PnmType::Pbm ? PnmType::Pam : natural;
+        } else {
+            const char *magic = type_ == PnmType::Pbm ? "P4" : type_ == PnmType::Pgm ? "P5" : "P6";
+            header = std::string(magic) + "\n" + std::to_string(image.width) + " " + std::to_string(image.height) +
+                     "\n" + (type_ == PnmType::Pbm ? "" : "255\n");
+        }
         if (first_row_ == 0) {
             file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
         } else {
             // A later part: its rows start behind the header and the rows before.
             const size_t width = static_cast<size_t>(image.width);
-            const size_t row_bytes = type_ == PnmType::Pbm   ? (width + 7) / 8
-                                     : type_ == PnmType::Pgm ? width
-                                                             : 3 * width;
+            const size_t row_bytes = type_ == PnmType::Pbm                            ? (width + 7) / 8
+                                     : type_ == PnmType::Pgm || type_ == PnmType::Pam ? width
+                                                                                      : 3 * width;
             place_ = header.size() + static_cast<uint64_t>(first_row_) * row_bytes;
         }
         out_.clear();
@@ -181,11 +202,15 @@ class PnmSink : public RowSink {
             }
             return;
         }
-        const size_t out_bytes = type_ == PnmType::Pbm ? (width + 7) / 8 : type_ == PnmType::Pgm ? width : 3 * width;
+        const size_t out_bytes = type_ == PnmType::Pbm                            ? (width + 7) / 8
+                                 : type_ == PnmType::Pgm || type_ == PnmType::Pam ? width
+                                                                                  : 3 * width;
         // Rows already in the file's form go out as they are.
-        const bool as_they_are = (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
-                                 (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
-                                 (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
+        const bool as_they_are =
+            (image_.kind == PageKind::Bilevel && image_.packed_bilevel && type_ == PnmType::Pbm) ||
+            (image_.kind == PageKind::Bilevel && !image_.packed_bilevel && type_ == PnmType::Pam) ||
+            (image_.kind == PageKind::Gray && type_ == PnmType::Pgm) ||
+            (image_.kind == PageKind::Rgb && type_ == PnmType::Ppm);
         if (as_they_are && (stride == out_bytes || count == 1)) {
             put(pixels, count * out_bytes);
             return;
@@ -221,6 +246,12 @@ class PnmSink : public RowSink {
                 std::memcpy(out, pixels, (width + 7) / 8);
                 return;
             }
+            if (type_ == PnmType::Pam) { // BLACKANDWHITE: 1 white, where PBM marks black
+                for (size_t x = 0; x < width; ++x) {
+                    out[x] = static_cast<uint8_t>(((pixels[x / 8] >> (7 - x % 8)) & 1) ^ 1);
+                }
+                return;
+            }
             const uint8_t *table = bytes_per_pixel == 1 ? kBitsToGray.bytes[0] : kBitsToRgb.bytes[0];
             const size_t group = 8 * bytes_per_pixel;
             for (size_t i = 0; i < whole; ++i) {
@@ -229,6 +260,10 @@ class PnmSink : public RowSink {
             if (width % 8 != 0) {
                 std::memcpy(out + whole * group, table + pixels[whole] * group, (width % 8) * bytes_per_pixel);
             }
+            return;
+        }
+        if (type_ == PnmType::Pam) {
+            std::memcpy(out, pixels, width); // a bilevel row, 1 white
             return;
         }
         if (type_ == PnmType::Pbm) {
@@ -253,18 +288,22 @@ class PnmSink : public RowSink {
 
     // Only PAM holds alpha: a page with it goes there, or nowhere.
     void begin_pam(const PageImage &image) {
-        if (type_ != PnmType::Any) {
+        if (type_ != PnmType::Any && type_ != PnmType::Pam) {
             const char *asked = type_ == PnmType::Pbm ? "PBM" : type_ == PnmType::Pgm ? "PGM" : "PPM";
             throw format_error(file_.target() + ": a " + asked +
                                " file cannot hold the alpha of this RGBA page; name the output .pnm (PAM) or .png");
         }
-        const std::string header = "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " +
-                                   std::to_string(image.height) + "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        const std::string header = pam_header(image, 4, 255, "RGB_ALPHA");
         if (first_row_ == 0) {
             file_.write(reinterpret_cast<const uint8_t *>(header.data()), header.size());
         } else {
             place_ = header.size() + static_cast<uint64_t>(first_row_) * 4 * static_cast<uint64_t>(image.width);
         }
+    }
+
+    static std::string pam_header(const PageImage &image, int depth, int maxval, const char *tuple_type) {
+        return "P7\nWIDTH " + std::to_string(image.width) + "\nHEIGHT " + std::to_string(image.height) + "\nDEPTH " +
+               std::to_string(depth) + "\nMAXVAL " + std::to_string(maxval) + "\nTUPLTYPE " + tuple_type + "\nENDHDR\n";
     }
 
     ByteOutput &file_;
@@ -284,21 +323,14 @@ class PnmSink : public RowSink {
 } // namespace
 
 bool has_pnm_signature(ByteView bytes) {
-    return bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6';
+    return bytes.size() >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '7';
 }
 
-RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) {
-    if (!has_pnm_signature(bytes)) {
-        throw format_error(name + ": not a PNM image");
-    }
-    const int format = bytes[1] - '0';
-    const bool bitmap = format == 1 || format == 4;
-    const bool colour = format == 3 || format == 6;
-    const bool plain = format <= 3;
-    PnmParser parser(bytes, name);
-    const uint32_t width = parser.number("width");
-    const uint32_t height = parser.number("height");
-    const uint32_t maxval = bitmap ? 1 : parser.number("maximum value");
+namespace {
+
+// What every header must say before any pixel memory is taken.
+void check_header(const PnmParser &parser, uint32_t width, uint32_t height, uint32_t maxval, uint64_t max_pixels,
+                  const std::string &name) {
     if (width == 0 || height == 0) {
         parser.fail("the image is empty");
     }
@@ -310,6 +342,84 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
         parser.fail("the maximum value must be 1 to 65535");
     }
     check_pixel_limit(width, height, max_pixels, name + ": ");
+}
+
+// A PAM image (P7): its header's fields in any order, then raw tuples.
+RgbImage read_pam(PnmParser &parser, uint64_t max_pixels, const std::string &name, size_t &end) {
+    uint32_t width = 0, height = 0, depth = 0, maxval = 0;
+    for (;;) {
+        const std::string key = parser.word();
+        if (key == "ENDHDR") {
+            break;
+        }
+        if (key == "WIDTH") {
+            width = parser.number("width");
+        } else if (key == "HEIGHT") {
+            height = parser.number("height");
+        } else if (key == "DEPTH") {
+            depth = parser.number("depth");
+        } else if (key == "MAXVAL") {
+            maxval = parser.number("maximum value");
+        } else if (key == "TUPLTYPE") {
+            parser.word(); // the depth says what the tuples hold
+        } else {
+            parser.fail(key.empty() ? "the header ends before ENDHDR" : "unknown header field '" + key + "'");
+        }
+    }
+    parser.end_of_header();
+    if (depth == 0 || depth > 4) {
+        parser.fail("a depth of " + std::to_string(depth) +
+                    "; pcxtool reads gray (1), gray and alpha (2), RGB (3) and RGB and alpha (4)");
+    }
+    check_header(parser, width, height, maxval, max_pixels, name);
+    const size_t pixels = static_cast<size_t>(width) * height;
+    const size_t sample_bytes = maxval > 255 ? 2 : 1;
+    if (pixels * depth * sample_bytes > parser.remaining()) {
+        parser.fail("the pixel data end early");
+    }
+    const uint8_t *data = parser.raw(pixels * depth * sample_bytes);
+    end = parser.position();
+    RgbImage image;
+    image.width = static_cast<int32_t>(width);
+    image.height = static_cast<int32_t>(height);
+    uint8_t *const rgb = image.allocate(3 * pixels);
+    const bool colour = depth >= 3;
+    const bool alpha = depth == 2 || depth == 4;
+    for (size_t i = 0; i < pixels; ++i) {
+        uint8_t tuple[4];
+        for (size_t c = 0; c < depth; ++c) {
+            const uint8_t *sample = data + (i * depth + c) * sample_bytes;
+            const uint32_t value = sample_bytes == 2 ? static_cast<uint32_t>(sample[0] << 8 | sample[1]) : sample[0];
+            if (value > maxval) {
+                parser.fail("a sample exceeds the maximum value " + std::to_string(maxval));
+            }
+            tuple[c] = static_cast<uint8_t>((value * 255u + maxval / 2) / maxval);
+        }
+        for (size_t c = 0; c < 3; ++c) {
+            const uint8_t value = tuple[colour ? c : 0];
+            rgb[3 * i + c] = alpha ? blend_onto_white(value, tuple[depth - 1]) : value;
+        }
+    }
+    return image;
+}
+
+RgbImage read_one(ByteView bytes, const std::string &name, uint64_t max_pixels, size_t &end) {
+    if (!has_pnm_signature(bytes)) {
+        throw format_error(name + ": not a PNM image");
+    }
+    if (bytes[1] == '7') {
+        PnmParser parser(bytes, name);
+        return read_pam(parser, max_pixels, name, end);
+    }
+    const int format = bytes[1] - '0';
+    const bool bitmap = format == 1 || format == 4;
+    const bool colour = format == 3 || format == 6;
+    const bool plain = format <= 3;
+    PnmParser parser(bytes, name);
+    const uint32_t width = parser.number("width");
+    const uint32_t height = parser.number("height");
+    const uint32_t maxval = bitmap ? 1 : parser.number("maximum value");
+    check_header(parser, width, height, maxval, max_pixels, name);
     const size_t pixels = static_cast<size_t>(width) * height;
     const size_t channels = colour ? 3 : 1;
     const size_t sample_bytes = maxval > 255 ? 2 : 1;
@@ -349,6 +459,7 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
                 rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = data[i];
             }
         }
+        end = parser.position();
         return image;
     }
     uint8_t *const rgb = image.allocate(3 * pixels);
@@ -377,7 +488,32 @@ RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) 
             }
         }
     }
+    end = parser.position();
     return image;
+}
+
+} // namespace
+
+RgbImage read_pnm(ByteView bytes, const std::string &name, uint64_t max_pixels) {
+    size_t end = 0;
+    return read_one(bytes, name, max_pixels, end);
+}
+
+std::vector<RgbImage> read_pnm_images(ByteView bytes, const std::string &name, uint64_t max_pixels) {
+    std::vector<RgbImage> images;
+    size_t at = 0;
+    for (;;) {
+        size_t end = 0;
+        const std::string which = images.empty() ? name : name + ": image " + std::to_string(images.size());
+        images.push_back(read_one(bytes.slice(at, bytes.size()), which, max_pixels, end));
+        at += end;
+        while (at < bytes.size() && is_pnm_space(bytes[at])) {
+            ++at;
+        }
+        if (!has_pnm_signature(bytes.slice(at, bytes.size()))) {
+            return images;
+        }
+    }
 }
 
 std::unique_ptr<RowSink> make_pnm_sink(ByteOutput &file, PnmType type) {

@@ -12,6 +12,12 @@ namespace pcxtool {
 // readers refuse larger images before allocating for them.
 constexpr int64_t kMaxImageSide = 65535;
 
+// PCX has no transparency: a translucent sample is blended onto white, as
+// PNG and PAM images are read.
+inline uint8_t blend_onto_white(uint8_t value, uint8_t alpha) {
+    return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
 // Move-only: rgb may point into the image's own buffer.
 struct RgbImage {
     int32_t width = 0;

@@ -9,6 +9,8 @@
 #include "commands.h"
 #include "file_io.h"
 #include "iffpcx_check.h"
+#include "output_formats.h"
+#include "pcx_pages.h"
 #include "tool_error.h"
 
 namespace pcxtool {
@@ -132,6 +134,10 @@ int run_repair(const Args &args) {
     }
     if (parsed.positionals.size() != 2) throw usage_error("repair needs IN and OUT");
     const InputFile input(parsed.positionals[0]);
+    const bool dcx = has_dcx_signature(input.bytes());
+    refuse_other_format(parsed.positionals[1], {dcx ? "DCX" : "PCX"},
+                        std::string("repair keeps the input's format, ") +
+                            (dcx ? "DCX: name it .dcx" : "PCX: name it .pcx"));
     iffpcx_repaired *raw = nullptr;
     iffpcx_error error{};
     if (iffpcx_repair_memory(input.bytes().data(), input.bytes().size(), input.name().c_str(), nullptr, &raw, &error) !=

@@ -83,7 +83,9 @@ uint64_t max_pixels_option(const ParsedArgs &parsed) {
     if (!parsed.has("--max-pixels")) {
         return kDefaultMaxPixels;
     }
-    return parse_count(parsed.options.at("--max-pixels"), 1, kLargestPcxPixels, "--max-pixels");
+    // 0: no limit but the largest window a PCX header can describe.
+    const uint64_t limit = parse_count(parsed.options.at("--max-pixels"), 0, kLargestPcxPixels, "--max-pixels");
+    return limit == 0 ? kLargestPcxPixels : limit;
 }
 
 void report(const ParsedArgs &parsed, const std::string &line) {

@@ -7,6 +7,8 @@
 #include "core/pcx_format.h"
 #include "file_io.h"
 #include "iffpcx_image.h"
+#include "output_formats.h"
+#include "output_names.h"
 #include "pcx_pages.h"
 #include "tool_error.h"
 
@@ -44,6 +46,7 @@ int run_pack(const Args &args) {
         throw usage_error("pack needs OUT.dcx and at least one IN.pcx");
     }
     const std::string &out = parsed.positionals[0];
+    refuse_other_format(out, {"DCX"}, "pack writes DCX: name it .dcx");
     if (std::count_if(parsed.positionals.begin() + 1, parsed.positionals.end(), is_standard_stream) > 1) {
         throw usage_error("standard input ('-') can be read only once");
     }
@@ -97,6 +100,14 @@ int run_unpack(const Args &args) {
     if (is_standard_stream(prefix)) {
         throw usage_error("unpack writes one file per page, PREFIX<N>.pcx; '-' cannot stand for them");
     }
+    // A PREFIX with a '%' is a template of names, as decode takes them.
+    const bool is_template = prefix.find('%') != std::string::npos;
+    if (is_template) {
+        refuse_other_format(prefix, {"PCX"}, "unpack writes PCX pages: name them .pcx");
+        if (page_output_name(prefix, 0, false) == page_output_name(prefix, 1, false)) {
+            throw usage_error("'" + prefix + "': a template of page names holds %d (or %0Nd) for the page number");
+        }
+    }
     const InputFile input(in, has_dcx_signature);
     const ByteView bytes = input.bytes();
     if (!has_dcx_signature(bytes)) {
@@ -105,7 +116,8 @@ int run_unpack(const Args &args) {
     const std::vector<uint64_t> offsets = page_offsets(bytes, input.name());
     std::vector<std::string> targets;
     for (size_t page = 0; page + 1 < offsets.size(); ++page) {
-        targets.push_back(prefix + std::to_string(page) + ".pcx");
+        targets.push_back(is_template ? page_output_name(prefix, static_cast<int>(page), false)
+                                      : prefix + std::to_string(page) + ".pcx");
         check_output_target(targets.back());
     }
     OutputBatch batch;

@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -11,6 +12,8 @@
 #include "command_line.h"
 #include "commands.h"
 #include "file_io.h"
+#include "input_list.h"
+#include "output_formats.h"
 #include "output_names.h"
 #include "pcx_pages.h"
 #include "png_io.h"
@@ -28,6 +31,7 @@ std::unique_ptr<RowSink> make_sink(ImageFormat format, PendingFile &file) {
     case ImageFormat::Pbm: return make_pnm_sink(file, PnmType::Pbm);
     case ImageFormat::Pgm: return make_pnm_sink(file, PnmType::Pgm);
     case ImageFormat::Ppm: return make_pnm_sink(file, PnmType::Ppm);
+    case ImageFormat::Pam: return make_pnm_sink(file, PnmType::Pam);
     }
     return nullptr;
 }
@@ -96,6 +100,7 @@ PnmType pnm_type(ImageFormat format) {
     return format == ImageFormat::Pbm   ? PnmType::Pbm
            : format == ImageFormat::Pgm ? PnmType::Pgm
            : format == ImageFormat::Ppm ? PnmType::Ppm
+           : format == ImageFormat::Pam ? PnmType::Pam
                                         : PnmType::Any;
 }
 
@@ -122,83 +127,135 @@ int32_t two_parts_split(PcxPages &file, int page, ImageFormat format, bool to_st
 
 } // namespace
 
-int run_decode(const Args &args) {
-    const ParsedArgs parsed = parse_args(
-        args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, {"--partial", false}, kVerbose, kVerboseLong});
-    if (parsed.help) {
-        std::fputs(command_table()[1].usage, stdout);
-        return kExitOk;
-    }
-    if (parsed.positionals.size() != 2) {
-        throw usage_error("decode needs IN and OUT");
-    }
-    const std::string &in = parsed.positionals[0];
-    const std::string &pattern = parsed.positionals[1];
+namespace {
+
+// One input's pages and the names they are written under, all checked
+// before any page is decoded.
+struct DecodeJob {
+    std::unique_ptr<PcxPages> file;
+    std::vector<int> pages;
+    std::vector<std::string> targets;
+    std::string pattern;
+};
+
+DecodeJob plan_decode(const InputOutput &pair, ImageFormat format, bool one_page, int chosen, uint64_t max_pixels,
+                      bool keep_partial) {
+    DecodeJob job;
+    job.pattern = pair.output;
+    const std::string &pattern = job.pattern;
     const bool to_stdout = is_standard_stream(pattern);
-    // Standard output carries PNM unless --to says otherwise, as netpbm
-    // pipelines expect.
-    const ImageFormat format = parsed.has("--to") ? format_from_word(parsed.options.at("--to"), "--to")
-                               : to_stdout        ? ImageFormat::Pnm
-                                                  : format_from_name(pattern);
     if (!to_stdout) {
         page_output_name(pattern, 0, true); // a bad pattern is a usage error before any work
     }
-    const bool one_page = parsed.has("--page");
-    const int chosen = one_page ? parse_integer(parsed.options.at("--page"), 0, 65534, "--page") : 0;
-    const uint64_t max_pixels = max_pixels_option(parsed);
-
-    PcxPages file(in, max_pixels, parsed.has("--partial"));
-    std::vector<int> pages;
+    job.file = std::make_unique<PcxPages>(pair.input, max_pixels, keep_partial);
+    PcxPages &file = *job.file;
     if (one_page) {
-        pages.push_back(chosen);
+        job.pages.push_back(chosen);
     } else {
         for (int page = 0; page < file.page_count(); ++page) {
-            pages.push_back(page);
+            job.pages.push_back(page);
         }
     }
-    if (to_stdout && format == ImageFormat::Png && pages.size() > 1) {
-        throw usage_error(file.path() + " has " + std::to_string(pages.size()) +
+    if (to_stdout && format == ImageFormat::Png && job.pages.size() > 1) {
+        throw usage_error(file.path() + " has " + std::to_string(job.pages.size()) +
                           " pages and standard output takes one PNG image: pick one with --page N, or write "
                           "PNM (--to pnm), which carries the pages one after another");
     }
     // Every page's header, and every output name, is checked before anything
     // is written.
-    std::vector<std::string> targets;
-    for (int page : pages) {
+    for (int page : job.pages) {
         file.check_page(page);
-        targets.push_back(to_stdout ? pattern : page_output_name(pattern, page, !one_page && file.page_count() > 1));
-        check_output_target(targets.back());
+        job.targets.push_back(to_stdout ? pattern
+                                        : page_output_name(pattern, page, !one_page && file.page_count() > 1));
+        check_output_target(job.targets.back());
     }
-    OutputBatch batch;
-    std::vector<std::string> written;
-    std::vector<std::string> shortfalls; // pages kept with lines missing, in page order
+    return job;
+}
+
+// Decodes a job's pages into the batch; `written` gets the lines -v prints,
+// `shortfalls` the failures of pages kept with lines missing, in page order.
+void run_decode_job(DecodeJob &job, ImageFormat format, OutputBatch &batch, std::vector<std::string> &written,
+                    std::vector<std::string> &shortfalls) {
+    PcxPages &file = *job.file;
+    const std::vector<int> &pages = job.pages;
+    const std::vector<std::string> &targets = job.targets;
+    const bool to_stdout = is_standard_stream(job.pattern);
     // Two pages named alike are refused when the second is reached, after
     // the first was decoded, and standard output takes the pages one after
     // another: one thread keeps those orders.
     const bool distinct = std::set<std::string>(targets.begin(), targets.end()).size() == targets.size();
     if (!to_stdout && pages.size() > 1 && distinct && std::thread::hardware_concurrency() > 1) {
-        shortfalls = decode_pages_on_two_threads(file, pages, targets, format, batch);
+        const std::vector<std::string> kept = decode_pages_on_two_threads(file, pages, targets, format, batch);
+        shortfalls.insert(shortfalls.end(), kept.begin(), kept.end());
         for (size_t i = 0; i < pages.size(); ++i) {
             written.push_back(targets[i] + ": page " + std::to_string(pages[i]));
         }
-    } else {
-        PendingFile *const shared_stdout = to_stdout ? &batch.add(pattern) : nullptr;
-        for (size_t i = 0; i < pages.size(); ++i) {
-            PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
-            std::string shortfall;
-            const int32_t split = pages.size() == 1 ? two_parts_split(file, pages[i], format, to_stdout) : 0;
-            if (split > 0) {
-                shortfall = decode_page_in_two_parts(file, pages[i], split, output, pnm_type(format));
-            } else {
-                std::unique_ptr<RowSink> sink = make_sink(format, output);
-                shortfall = file.decode_page(pages[i], *sink);
-            }
-            output.finish(); // a file of many pages must not hold a descriptor per page
-            written.push_back(output.target() + ": page " + std::to_string(pages[i]));
-            if (!shortfall.empty()) {
-                shortfalls.push_back(shortfall);
-            }
+        return;
+    }
+    PendingFile *const shared_stdout = to_stdout ? &batch.add(job.pattern) : nullptr;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        PendingFile &output = to_stdout ? *shared_stdout : batch.add(targets[i]);
+        std::string shortfall;
+        const int32_t split =
+            pages.size() == 1 ? two_parts_split(file, pages[i], format, to_stdout || output.in_one_pass()) : 0;
+        if (split > 0) {
+            shortfall = decode_page_in_two_parts(file, pages[i], split, output, pnm_type(format));
+        } else {
+            std::unique_ptr<RowSink> sink = make_sink(format, output);
+            shortfall = file.decode_page(pages[i], *sink);
         }
+        output.finish(); // a file of many pages must not hold a descriptor per page
+        written.push_back(output.target() + ": page " + std::to_string(pages[i]));
+        if (!shortfall.empty()) {
+            shortfalls.push_back(shortfall);
+        }
+    }
+}
+
+} // namespace
+
+int run_decode(const Args &args) {
+    const ParsedArgs parsed = parse_args(args, {{"--page", true},
+                                                {"--to", true},
+                                                {"--max-pixels", true},
+                                                {"--partial", false},
+                                                {"--out-dir", true},
+                                                kVerbose,
+                                                kVerboseLong});
+    if (parsed.help) {
+        std::fputs(command_table()[1].usage, stdout);
+        return kExitOk;
+    }
+    const bool to_given = parsed.has("--to");
+    const ImageFormat asked = to_given ? format_from_word(parsed.options.at("--to"), "--to") : ImageFormat::Png;
+    const std::vector<InputOutput> pairs = inputs_and_outputs(parsed, "decode", format_word(asked), true);
+    // Standard output carries PNM unless --to says otherwise, as netpbm
+    // pipelines expect; a name that says another format than --to is refused.
+    std::vector<ImageFormat> formats;
+    for (const InputOutput &pair : pairs) {
+        const bool to_stdout = is_standard_stream(pair.output);
+        if (to_given) {
+            std::string word = format_word(asked);
+            for (char &c : word) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            refuse_other_format(pair.output, {word}, "--to asks for " + word);
+        }
+        formats.push_back(to_given ? asked : to_stdout ? ImageFormat::Pnm : format_from_name(pair.output));
+    }
+    const bool one_page = parsed.has("--page");
+    const int chosen = one_page ? parse_integer(parsed.options.at("--page"), 0, 65534, "--page") : 0;
+    const uint64_t max_pixels = max_pixels_option(parsed);
+
+    std::vector<DecodeJob> jobs;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        jobs.push_back(plan_decode(pairs[i], formats[i], one_page, chosen, max_pixels, parsed.has("--partial")));
+    }
+    OutputBatch batch;
+    std::vector<std::string> written;
+    std::vector<std::string> shortfalls; // pages kept with lines missing, in page order
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        run_decode_job(jobs[i], formats[i], batch, written, shortfalls);
     }
     batch.commit_all();
     for (const std::string &line : written) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -296,6 +297,9 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     if (target_.empty() || target_.back() == '/') {
         throw usage_error("'" + target_ + "' names a folder, not an output file");
     }
+    if (open_direct()) {
+        return;
+    }
     std::string pattern = hidden_name(target_);
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     const int fd = mkstemp(pattern.data());
@@ -317,8 +321,55 @@ PendingFile::PendingFile(const std::string &target) : target_(target) {
     }
 }
 
+// A name that stands for an open descriptor (/dev/stdout, /dev/fd/1,
+// /proc/self/fd/1, or a link to one) reaches a regular file too when the
+// descriptor is redirected to one; renaming a file over it would replace the
+// link, not write the file.
+bool names_a_descriptor(const std::string &target) {
+    struct stat status {};
+    if (lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        return false;
+    }
+    char link[64] = {};
+    const ssize_t size = readlink(target.c_str(), link, sizeof link - 1);
+    if (size > 0 && std::strncmp(link, "/proc/", 6) == 0) {
+        return true;
+    }
+    char *folder = realpath(folder_of(target).c_str(), nullptr);
+    const bool in_proc = folder != nullptr && std::strncmp(folder, "/proc/", 6) == 0;
+    std::free(folder);
+    return in_proc;
+}
+
+bool PendingFile::open_direct() {
+    struct stat status {};
+    if (stat(target_.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+        (S_ISREG(status.st_mode) && !names_a_descriptor(target_))) {
+        return false;
+    }
+    const int fd = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        throw input_error(target_ + ": cannot write: " + system_reason());
+    }
+    stream_ = fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+        const std::string reason = system_reason();
+        close(fd);
+        throw input_error(target_ + ": cannot write: " + reason);
+    }
+    descriptor_ = fd;
+    direct_ = true;
+    return true;
+}
+
 PendingFile::~PendingFile() {
     if (to_stdout_) {
+        return;
+    }
+    if (direct_) {
+        if (stream_ != nullptr) {
+            std::fclose(stream_);
+        }
         return;
     }
     if (stream_ != nullptr) {
@@ -375,7 +426,7 @@ void PendingFile::finish() {
 }
 
 void PendingFile::place() {
-    if (to_stdout_) {
+    if (to_stdout_ || direct_) {
         return;
     }
     // A file at the target is linked aside under a free name of the folder
@@ -439,7 +490,7 @@ void OutputBatch::commit_all() {
     std::lock_guard<std::mutex> lock(g_temporaries_mutex);
     refuse_changed_input();
     for (auto &file : files_) {
-        if (!file->to_stdout_) {
+        if (!file->in_one_pass()) {
             refuse_folder(file->target_);
         }
     }

@@ -57,8 +57,10 @@ class InputFile {
 // reach the target name only through commit. Dropped uncommitted, the
 // temporary file is removed; it is removed as well when the program is ended
 // by SIGINT, SIGTERM or SIGHUP. The target "-" writes standard output
-// directly. A target that is one of the run's inputs (by name or through a
-// link) is refused before anything is written.
+// directly, and so does a target that exists and is not a regular file (a
+// device such as /dev/null, a FIFO, /dev/stdout): renaming a file over it
+// would replace the device. A target that is one of the run's inputs (by
+// name or through a link) is refused before anything is written.
 class PendingFile : public ByteOutput {
   public:
     explicit PendingFile(const std::string &target);
@@ -69,6 +71,9 @@ class PendingFile : public ByteOutput {
     // The path, or "standard output": how messages name this output.
     const std::string &target() const override { return target_; }
     std::FILE *stream() { return stream_; }
+    // Written in order as the bytes come, never at an offset nor renamed:
+    // standard output, or a target that is not a regular file.
+    bool in_one_pass() const { return to_stdout_ || direct_; }
 
     void write(const uint8_t *data, size_t size) override;
     // Writes at an offset of the file, leaving write's place where it is, so
@@ -89,6 +94,9 @@ class PendingFile : public ByteOutput {
     // kept aside.
     void place();
     void take_back();
+    // Opens a target that is not a regular file for writing where it is;
+    // false for any other target.
+    bool open_direct();
     void settle();
 
     std::string target_;
@@ -97,6 +105,7 @@ class PendingFile : public ByteOutput {
     std::FILE *stream_ = nullptr;
     int descriptor_ = -1; // the temporary file's, for write_at from any thread
     bool to_stdout_ = false;
+    bool direct_ = false; // a device or FIFO, written where it is
     bool finished_ = false;
     bool committed_ = false;
 };

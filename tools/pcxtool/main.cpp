@@ -21,9 +21,11 @@ const char kOverview[] = "usage: pcxtool COMMAND [OPTIONS] ARGS...      pcxtool 
                          "commands:\n";
 
 const char kOverviewEnd[] = "\n"
-                            "'pcxtool COMMAND --help' describes a command. Pages are numbered from 0.\n"
-                            "An input named '-' is standard input, an output named '-' standard output.\n"
-                            "Messages go to stderr; -v adds a line for each output written.\n"
+                            "'pcxtool help COMMAND' or 'pcxtool COMMAND --help' describes a command. Pages\n"
+                            "are numbered from 0. An input named '-' is standard input, an output named\n"
+                            "'-' standard output. An output whose name says another format than the\n"
+                            "command writes is refused. Messages go to stderr; -v adds a line for each\n"
+                            "output written. -V is --version.\n"
                             "Exit status: 0 success, 1 bad input (the message names the file, the page\n"
                             "and the reason), 2 bad usage. Outputs appear only once complete.\n";
 
@@ -38,6 +40,7 @@ const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
 
 const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [--partial] [-v]\n"
                             "                      IN OUT\n"
+                            "       pcxtool decode [OPTIONS] --out-dir DIR IN...\n"
                             "\n"
                             "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
                             "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
@@ -46,50 +49,75 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "  .pnm              PBM for bilevel, PGM for gray, PAM (RGB_ALPHA) for 32-bit,\n"
                             "                    PPM for other pages\n"
                             "  .pbm .pgm .ppm    that type (PPM takes any page without alpha)\n"
+                            "  .pam              PAM for every page: BLACKANDWHITE, GRAYSCALE, RGB or\n"
+                            "                    RGB_ALPHA\n"
                             "\n"
                             "Every page is written unless --page picks one. In OUT, %d stands for the page\n"
                             "number (%03d pads it to three digits, %% is a '%'); without it a file of\n"
                             "several pages gets .p<N> before the extension (out.png: out.p0.png, ...).\n"
                             "IN '-' reads standard input. OUT '-' writes standard output, as PNM unless\n"
                             "--to says otherwise; PNM pages follow one another there, PNG takes one page.\n"
+                            "With --out-dir, each IN is written into DIR under its own name, with the\n"
+                            "extension --to names (png by default); all outputs appear, or none.\n"
                             "\n"
                             "  --page N         write page N only (from 0)\n"
-                            "  --to FORMAT      png, pnm, pbm, pgm or ppm, whatever OUT is named\n"
+                            "  --to FORMAT      png, pnm, pbm, pgm, ppm or pam; OUT's extension, if it\n"
+                            "                   names a format, must agree\n"
+                            "  --out-dir DIR    write each IN into the folder DIR\n"
                             "  --max-pixels N   refuse pages of more than N pixels (default 268435456,\n"
-                            "                   16384 x 16384)\n"
+                            "                   16384 x 16384; 0: no limit)\n"
                             "  --partial        keep a page whose data end early, its missing lines as\n"
                             "                   zeros (index 0); the exit status is still 1\n"
                             "  -v, --verbose    name each output on stderr\n";
 
-const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N] [--align-palette] [--max-pixels N]\n"
-                            "                      [-v] IN OUT.pcx\n"
+const char kEncodeUsage[] = "usage: pcxtool encode [--bits B] [--dpi N[xM]] [--align-palette] [--max-pixels N]\n"
+                            "                      [--quantize [--colors N] [--dither] | --threshold N]\n"
+                            "                      [--to pcx|dcx] [-v] IN OUT.pcx\n"
+                            "       pcxtool encode [OPTIONS] --out-dir DIR IN...\n"
                             "\n"
-                            "Converts a PNG or PNM image to PCX. The layout follows the image's colours:\n"
-                            "black and white only: 1 bit; only grays: 8-bit grayscale; up to 16 colours:\n"
-                            "4 bit planes; up to 256 colours: 8 bits with a 256-colour palette; else\n"
-                            "24-bit RGB. Translucent PNG pixels are blended onto white. IN '-' reads\n"
-                            "standard input, OUT '-' writes standard output.\n"
+                            "Converts a PNG, PNM or PAM image to PCX. The layout follows the image's\n"
+                            "colours: black and white only: 1 bit; only grays: 8-bit grayscale; up to 16\n"
+                            "colours: 4 bit planes; up to 256 colours: 8 bits with a 256-colour palette;\n"
+                            "else 24-bit RGB. Translucent PNG and PAM pixels are blended onto white. A PNM\n"
+                            "stream of several images becomes the pages of a DCX file when OUT is named\n"
+                            ".dcx (or --to dcx), and is refused otherwise. IN '-' reads standard input,\n"
+                            "OUT '-' writes standard output. With --out-dir, each IN is written into DIR\n"
+                            "under its own name, as .pcx (or .dcx with --to dcx); all appear, or none.\n"
                             "\n"
                             "  --bits B          write B bits per pixel (1, 2, 3, 4, 8 or 24) if the\n"
                             "                    image's colours fit; 1 bit holds black and white only\n"
+                            "  --quantize        reduce the colours to fit --bits (8 if not given) with\n"
+                            "                    libimagequant\n"
+                            "  --colors N        with --quantize: at most N colours (2 to 2^B)\n"
+                            "  --dither          with --quantize: diffuse the error over neighbours\n"
+                            "  --threshold N     1 bit: black where a pixel's luma is below N (1 to 255),\n"
+                            "                    white elsewhere\n"
                             "  --dpi N[xM]       resolution in dots per inch (default: the PNG's own, or 100)\n"
                             "  --align-palette   end a 256-colour file on a multiple of 32 bytes, with a\n"
                             "                    gap before the palette block, as the library places it;\n"
                             "                    by default the block follows the image data, which\n"
                             "                    readers that read front to back need\n"
-                            "  --to pcx          the only output format (for symmetry with decode)\n"
-                            "  --max-pixels N    refuse images of more than N pixels (default 268435456)\n"
+                            "  --to FORMAT       pcx or dcx, whatever OUT is named\n"
+                            "  --out-dir DIR     write each IN into the folder DIR\n"
+                            "  --max-pixels N    refuse images of more than N pixels (default 268435456;\n"
+                            "                    0: no limit)\n"
                             "  -v, --verbose     describe the output on stderr\n";
 
 const char kPackUsage[] = "usage: pcxtool pack [-v] OUT.dcx IN...\n"
                           "\n"
                           "Assembles a DCX file from PCX files (and the pages of DCX files), in order.\n"
-                          "An IN of '-' reads standard input, OUT '-' writes standard output.\n";
+                          "An IN of '-' reads standard input, OUT '-' writes standard output.\n"
+                          "\n"
+                          "  -v, --verbose   name the output and its page count on stderr\n";
 
 const char kUnpackUsage[] = "usage: pcxtool unpack [-v] IN.dcx PREFIX\n"
+                            "       pcxtool unpack [-v] IN.dcx TEMPLATE\n"
                             "\n"
-                            "Writes page N of a DCX file, byte for byte, as PREFIX<N>.pcx (from 0).\n"
-                            "IN '-' reads standard input.\n";
+                            "Writes page N of a DCX file, byte for byte, as PREFIX<N>.pcx (from 0), or\n"
+                            "under TEMPLATE, a name in which %d stands for the page number (%03d pads it\n"
+                            "to three digits, %% is a '%'): page-%03d.pcx. IN '-' reads standard input.\n"
+                            "\n"
+                            "  -v, --verbose   name each output on stderr\n";
 
 } // namespace
 
@@ -129,6 +157,27 @@ int with_output_checked(const std::string &who, int status) {
     return status;
 }
 
+const CommandHelp *find_command(const std::string &name) {
+    for (const CommandHelp &candidate : command_table()) {
+        if (name == candidate.name) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+// pcxtool help COMMAND: the command's own help, as COMMAND --help prints it.
+int print_command_help(const std::string &name) {
+    const CommandHelp *command = find_command(name);
+    if (command == nullptr) {
+        std::fprintf(stderr, "pcxtool: help: unknown command '%s'\n\n", name.c_str());
+        print_overview(stderr);
+        return kExitUsage;
+    }
+    std::fputs(command->usage, stdout);
+    return with_output_checked("help: ", kExitOk);
+}
+
 } // namespace
 
 } // namespace pcxtool
@@ -140,20 +189,18 @@ int main(int argc, char **argv) {
         return kExitUsage;
     }
     const std::string name = argv[1];
+    if (name == "help" && argc > 2) {
+        return print_command_help(argv[2]);
+    }
     if (name == "--help" || name == "-h" || name == "help") {
         print_overview(stdout);
         return with_output_checked("", kExitOk);
     }
-    if (name == "--version") {
+    if (name == "--version" || name == "-V") {
         std::printf("pcxtool (iffpcx %s)\n", IFFPCX_VERSION_STRING);
         return with_output_checked("", kExitOk);
     }
-    const CommandHelp *command = nullptr;
-    for (const CommandHelp &candidate : command_table()) {
-        if (name == candidate.name) {
-            command = &candidate;
-        }
-    }
+    const CommandHelp *command = find_command(name);
     if (command == nullptr) {
         std::fprintf(stderr, "pcxtool: unknown command '%s'\n\n", name.c_str());
         print_overview(stderr);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "output_formats.h"
 #include "tool_error.h"
 
 namespace pcxtool {
@@ -28,26 +29,63 @@ size_t extension_dot(const std::string &name) {
 
 } // namespace
 
-ImageFormat format_from_name(const std::string &name) {
+std::string extension_of(const std::string &name) {
     const size_t dot = extension_dot(name);
-    const std::string extension = dot == std::string::npos ? "" : lower(name.substr(dot));
-    if (extension == ".png") return ImageFormat::Png;
-    if (extension == ".pnm") return ImageFormat::Pnm;
-    if (extension == ".pbm") return ImageFormat::Pbm;
-    if (extension == ".pgm") return ImageFormat::Pgm;
-    if (extension == ".ppm") return ImageFormat::Ppm;
-    throw usage_error("'" + name +
-                      "': the output name must end in .png, .pnm, .pbm, .pgm or .ppm (or give --to FORMAT)");
+    return dot == std::string::npos ? "" : lower(name.substr(dot));
+}
+
+namespace {
+
+// What decode writes, by --to word and extension: the one list of them.
+struct FormatWord {
+    const char *word;
+    ImageFormat format;
+};
+constexpr FormatWord kDecodeFormats[] = {
+    {"png", ImageFormat::Png}, {"pnm", ImageFormat::Pnm}, {"pbm", ImageFormat::Pbm},
+    {"pgm", ImageFormat::Pgm}, {"ppm", ImageFormat::Ppm}, {"pam", ImageFormat::Pam},
+};
+
+// "png, pnm, ... or pam", with `prefix` before each.
+std::string format_list(const char *prefix) {
+    std::string list;
+    const size_t count = sizeof kDecodeFormats / sizeof kDecodeFormats[0];
+    for (size_t i = 0; i < count; ++i) {
+        list += (i == 0 ? "" : i + 1 == count ? " or " : ", ") + std::string(prefix) + kDecodeFormats[i].word;
+    }
+    return list;
+}
+
+} // namespace
+
+const char *format_word(ImageFormat format) {
+    for (const FormatWord &known : kDecodeFormats) {
+        if (known.format == format) {
+            return known.word;
+        }
+    }
+    return "";
+}
+
+ImageFormat format_from_name(const std::string &name) {
+    const std::string extension = extension_of(name);
+    for (const FormatWord &known : kDecodeFormats) {
+        if (extension == std::string(".") + known.word) {
+            return known.format;
+        }
+    }
+    refuse_other_format(name, {}, "decode writes " + format_list(".") + " files (or what --to FORMAT names)");
+    throw usage_error("'" + name + "': the output name must end in " + format_list(".") + " (or give --to FORMAT)");
 }
 
 ImageFormat format_from_word(const std::string &word, const std::string &option) {
     const std::string name = lower(word);
-    for (const char *known : {"png", "pnm", "pbm", "pgm", "ppm"}) {
-        if (name == known) {
-            return format_from_name("image." + name);
+    for (const FormatWord &known : kDecodeFormats) {
+        if (name == known.word) {
+            return known.format;
         }
     }
-    throw usage_error(option + " takes png, pnm, pbm, pgm or ppm, not '" + word + "'");
+    throw usage_error(option + " takes " + format_list("") + ", not '" + word + "'");
 }
 
 std::string page_output_name(const std::string &pattern, int page, bool several_pages) {

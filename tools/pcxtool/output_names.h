@@ -5,14 +5,20 @@
 
 namespace pcxtool {
 
-enum class ImageFormat { Png, Pnm, Pbm, Pgm, Ppm };
+enum class ImageFormat { Png, Pnm, Pbm, Pgm, Ppm, Pam };
 
 // From the name's extension, in any letter case; others are usage errors.
 ImageFormat format_from_name(const std::string &name);
 
-// From a format's name (png, pnm, pbm, pgm or ppm, any letter case) given to
-// `option`; others are usage errors.
+// From a format's name (png, pnm, pbm, pgm, ppm or pam, any letter case)
+// given to `option`; others are usage errors.
 ImageFormat format_from_word(const std::string &word, const std::string &option);
+
+// The format's name as --to takes it and as its files end: "png", "pam".
+const char *format_word(ImageFormat format);
+
+// The name's extension in small letters with its dot (".png"), or "".
+std::string extension_of(const std::string &name);
 
 // The name for one page. In `pattern`, "%d" (or "%0Nd", zero-padded to N
 // digits) stands for the page number and "%%" for "%". Without "%d", a file

@@ -87,7 +87,7 @@ int resize_placed(void *context, uint64_t size) {
 iffpcx_status write_through_layer(PendingFile &file, const std::function<iffpcx_status(iffpcx_output *)> &produce,
                                   iffpcx_error &error) {
     PlacedOutput placed{file, nullptr};
-    const bool to_stdout = file.stream() == stdout;
+    const bool to_stdout = file.in_one_pass();
     iffpcx_output *output = nullptr;
     iffpcx_status status =
         to_stdout ? iffpcx_output_memory(&output, &error)
