@@ -15,6 +15,7 @@
 #include "pcx_pages.h"
 #include "png_io.h"
 #include "pnm_io.h"
+#include "tiff_decode.h"
 #include "tool_error.h"
 
 namespace pcxtool {
@@ -123,8 +124,13 @@ int32_t two_parts_split(PcxPages &file, int page, ImageFormat format, bool to_st
 } // namespace
 
 int run_decode(const Args &args) {
-    const ParsedArgs parsed = parse_args(
-        args, {{"--page", true}, {"--to", true}, {"--max-pixels", true}, {"--partial", false}, kVerbose, kVerboseLong});
+    const ParsedArgs parsed = parse_args(args, {{"--page", true},
+                                                {"--to", true},
+                                                {"--max-pixels", true},
+                                                {"--partial", false},
+                                                {"--compress", true},
+                                                kVerbose,
+                                                kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[1].usage, stdout);
         return kExitOk;
@@ -134,6 +140,9 @@ int run_decode(const Args &args) {
     }
     const std::string &in = parsed.positionals[0];
     const std::string &pattern = parsed.positionals[1];
+    if (wants_tiff(parsed, pattern)) {
+        return decode_to_tiff(parsed);
+    }
     const bool to_stdout = is_standard_stream(pattern);
     // Standard output carries PNM unless --to says otherwise, as netpbm
     // pipelines expect.
