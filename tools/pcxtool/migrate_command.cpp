@@ -21,35 +21,34 @@
 
 namespace pcxtool {
 
-const char kMigrateUsage[] =
-    "usage: pcxtool migrate [--to tiff|png] [--jobs N] [--manifest FILE] [--shard K/N]\n"
-    "                       [--compress C] [--max-pixels N] SRC DST\n"
-    "\n"
-    "Converts every PCX and DCX file under SRC, recognised by its content whatever\n"
-    "its name, into the same path under DST with .tif added (every page in one\n"
-    "TIFF file), or with --to png .png added (a DCX file's pages as NAME.pN.png).\n"
-    "Each output is decoded again and compared with its source, pixel for pixel\n"
-    "and resolution, before it takes its name; nothing is overwritten (an output\n"
-    "that stands there already is kept when it holds the same pages). Other files\n"
-    "are recorded as skipped; a file that fails is recorded and the run goes on.\n"
-    "\n"
-    "The manifest (default DST/migrate.jsonl) gets one JSON line per file as it\n"
-    "completes: source, size, sha256, format, format_id, verdict, pages, width,\n"
-    "height, dpi, outputs [{path, sha256}], verified, status (converted, failed or\n"
-    "skipped), error. Run again with the same manifest, files converted before\n"
-    "whose size and sha256 are unchanged are passed over.\n"
-    "\n"
-    "  --to FORMAT     tiff (default) or png\n"
-    "  --jobs N        files converted side by side (default: the cores available)\n"
-    "  --manifest F    the manifest's path\n"
-    "  --shard K/N     only files K, K+N, K+2N, ... (K from 1) of SRC's files in\n"
-    "                  name order, so that N machines share one tree\n"
-    "  --compress C    TIFF: none, lzw, deflate or g4 (default: g4 for bilevel\n"
-    "                  pages, deflate for others)\n"
-    "  --max-pixels N  refuse pages of more than N pixels (default 268435456)\n"
-    "\n"
-    "On a terminal a progress line shows the files, pages, bytes, rate and time\n"
-    "left. Exit status 0 when every PCX and DCX file converted and verified.\n";
+const char kMigrateUsage[] = "usage: pcxtool migrate [--to tiff|png] [--jobs N] [--manifest FILE] [--shard K/N]\n"
+                             "                       [--compress C] [--max-pixels N] SRC DST\n"
+                             "\n"
+                             "Converts every PCX and DCX file under SRC, recognised by its content whatever\n"
+                             "its name, into the same path under DST with .tif added (every page in one\n"
+                             "TIFF file), or with --to png .png added (a DCX file's pages as NAME.pN.png).\n"
+                             "Each output is decoded again and compared with its source, pixel for pixel\n"
+                             "and resolution, before it takes its name; nothing is overwritten (an output\n"
+                             "that stands there already is kept when it holds the same pages). Other files\n"
+                             "are recorded as skipped; a file that fails is recorded and the run goes on.\n"
+                             "\n"
+                             "The manifest (default DST/migrate.jsonl) gets one JSON line per file as it\n"
+                             "completes: source, size, sha256, format, format_id, verdict, pages, width,\n"
+                             "height, dpi, outputs [{path, sha256}], verified, status (converted, failed or\n"
+                             "skipped), error. Run again with the same manifest, files converted (or\n"
+                             "skipped) before whose size and sha256 are unchanged are passed over.\n"
+                             "\n"
+                             "  --to FORMAT     tiff (default) or png\n"
+                             "  --jobs N        files converted side by side (default: the cores available)\n"
+                             "  --manifest F    the manifest's path\n"
+                             "  --shard K/N     only files K, K+N, K+2N, ... (K from 1) of SRC's files in\n"
+                             "                  name order, so that N machines share one tree\n"
+                             "  --compress C    TIFF: none, lzw, deflate or g4 (default: g4 for bilevel\n"
+                             "                  pages, deflate for others)\n"
+                             "  --max-pixels N  refuse pages of more than N pixels (default 268435456)\n"
+                             "\n"
+                             "On a terminal a progress line shows the files, pages, bytes, rate and time\n"
+                             "left. Exit status 0 when every PCX and DCX file converted and verified.\n";
 
 namespace {
 
@@ -274,10 +273,10 @@ int run_migrate(const Args &args) {
     manifest.sync();
     const double seconds = progress.seconds();
     std::fprintf(stderr,
-                 "migrate: %zu files: %zu converted and verified, %zu converted before, %zu skipped (not PCX or "
+                 "migrate: %zu files: %zu converted and verified, %zu done before, %zu skipped (not PCX or "
                  "DCX), %zu failed; %llu pages in %.1f s (%.1f files/s)\n",
-                 files.size(), tally.converted.load(), tally.resumed.load(), tally.skipped.load(),
-                 tally.failed.load(), static_cast<unsigned long long>(tally.pages.load()), seconds,
+                 files.size(), tally.converted.load(), tally.resumed.load(), tally.skipped.load(), tally.failed.load(),
+                 static_cast<unsigned long long>(tally.pages.load()), seconds,
                  seconds > 0 ? double(files.size()) / seconds : 0.0);
     return tally.failed == 0 ? kExitOk : kExitBadInput;
 }

@@ -11,13 +11,13 @@
 namespace pcxtool {
 
 struct MigrateSettings {
-    bool png = false;       // PNG pages instead of one TIFF file
+    bool png = false;              // PNG pages instead of one TIFF file
     uint32_t tiff_compression = 0; // IFFPCX_TIFF_...
     uint64_t max_pixels = 0;
 };
 
 // What became of one file. `record` is written to the manifest unless
-// `resumed`: an earlier run converted the same bytes.
+// `resumed`: an earlier run converted (or skipped) the same bytes.
 struct MigrateOutcome {
     MigrateRecord record;
     bool resumed = false;

@@ -66,7 +66,8 @@ ConvertedFiles read_manifest(const std::string &path) {
             continue;
         }
         const std::string source = line["source"].get<std::string>();
-        if (line.value("status", "") == "converted" && line.value("verified", false)) {
+        const std::string status = line.value("status", "");
+        if ((status == "converted" && line.value("verified", false)) || status == "skipped") {
             converted[source] = {line.value("size", uint64_t{0}), line.value("sha256", "")};
         } else {
             converted.erase(source); // a later record of the same file decides

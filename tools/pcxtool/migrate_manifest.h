@@ -41,7 +41,8 @@ std::string manifest_line(const MigrateRecord &record);
 // A source as manifest_line spells it, to match records read back.
 std::string manifest_spelling(const std::string &source);
 
-// What an earlier run converted and verified: its size and sha256 by source.
+// What an earlier run finished with, converted and verified or skipped as
+// not PCX or DCX: its size and sha256 by source.
 struct ConvertedFile {
     uint64_t size = 0;
     std::string sha256;

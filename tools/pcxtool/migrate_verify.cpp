@@ -126,8 +126,8 @@ void verify_png(PcxPages &source, int page, ByteView png, const std::string &nam
     const std::vector<uint8_t> expected = decoded(source, info, IFFPCX_FORM_RGBA, stride);
     const size_t row_bytes = 4 * size_t(info.width);
     for (int32_t y = 0; y < info.height; ++y) {
-        if (std::memcmp(expected.data() + size_t(y) * stride, stored.rgb.data() + size_t(y) * row_bytes,
-                        row_bytes) != 0) {
+        if (std::memcmp(expected.data() + size_t(y) * stride, stored.rgb.data() + size_t(y) * row_bytes, row_bytes) !=
+            0) {
             differs(name, index, "row " + std::to_string(y) + " differs");
         }
     }

@@ -43,8 +43,8 @@ uint32_t tiff_compression_option(const ParsedArgs &parsed) {
     static const struct {
         const char *name;
         uint32_t value;
-    } kNames[] = {{"none", IFFPCX_TIFF_NONE}, {"lzw", IFFPCX_TIFF_LZW}, {"deflate", IFFPCX_TIFF_DEFLATE},
-                  {"g4", IFFPCX_TIFF_G4}};
+    } kNames[] = {
+        {"none", IFFPCX_TIFF_NONE}, {"lzw", IFFPCX_TIFF_LZW}, {"deflate", IFFPCX_TIFF_DEFLATE}, {"g4", IFFPCX_TIFF_G4}};
     for (const auto &known : kNames) {
         if (lower(word) == known.name) {
             return known.value;
@@ -85,8 +85,8 @@ int decode_to_tiff(const ParsedArgs &parsed) {
     const iffpcx_status status = write_through_layer(
         output,
         [&](iffpcx_output *layer_output) {
-            iffpcx_status decoded = iffpcx_decode_tiff(file.handle(), pages.data(), pages.size(), compression, flags,
-                                                       layer_output, &error);
+            iffpcx_status decoded =
+                iffpcx_decode_tiff(file.handle(), pages.data(), pages.size(), compression, flags, layer_output, &error);
             // A page kept with rows missing: the file is complete, and the run still fails.
             short_page = decoded == IFFPCX_ERR_TRUNCATED && keep_partial;
             return short_page ? IFFPCX_OK : decoded;

@@ -60,8 +60,7 @@ int feed_rows(void *context, int32_t, const uint8_t *rows, size_t count, size_t 
 
 // Writes one page; a page kept with rows missing (IFFPCX_PARTIAL) fills
 // `shortfall` instead of throwing.
-void write_page(iffpcx_file *file, uint32_t page, uint32_t flags, iff::tiff::Writer &writer,
-                iffpcx_error &shortfall) {
+void write_page(iffpcx_file *file, uint32_t page, uint32_t flags, iff::tiff::Writer &writer, iffpcx_error &shortfall) {
     iffpcx_page_info info{};
     iffpcx_error error{};
     if (iffpcx_page_info_get(file, page, &info, &error) != IFFPCX_OK) {
