@@ -18,12 +18,15 @@ struct CorpusFile {
 };
 
 const CorpusFile kCorpus[] = {
-    {"np_bilevel", ".pcx"},  {"np_1bit_2planes", ".pcx"}, {"np_1bit_3planes", ".pcx"},
-    {"np_1bit_4planes", ".pcx"}, {"np_packed_2bit", ".pcx"}, {"np_packed_4bit", ".pcx"},
-    {"np_8bit", ".pcx"},     {"np_8bit_few_colours", ".pcx"}, {"np_24bit", ".pcx"},
-    {"np_window_offset", ".pcx"}, {"im_palette8", ".pcx"},  {"im_truecolor", ".pcx"},
-    {"pil_bilevel", ".pcx"}, {"pil_gray", ".pcx"},        {"pil_palette", ".pcx"},
-    {"pil_rgb", ".pcx"},     {"im_pages", ".dcx"},        {"np_pages", ".dcx"},
+    {"np_bilevel", ".pcx"},      {"np_1bit_2planes", ".pcx"},
+    {"np_1bit_3planes", ".pcx"}, {"np_1bit_4planes", ".pcx"},
+    {"np_packed_2bit", ".pcx"},  {"np_packed_4bit", ".pcx"},
+    {"np_8bit", ".pcx"},         {"np_8bit_few_colours", ".pcx"},
+    {"np_24bit", ".pcx"},        {"np_window_offset", ".pcx"},
+    {"im_palette8", ".pcx"},     {"im_truecolor", ".pcx"},
+    {"pil_bilevel", ".pcx"},     {"pil_gray", ".pcx"},
+    {"pil_palette", ".pcx"},     {"pil_rgb", ".pcx"},
+    {"im_pages", ".dcx"},        {"np_pages", ".dcx"},
 };
 
 void PrintTo(const CorpusFile &file, std::ostream *os) {
@@ -99,8 +102,9 @@ TEST_P(CorpusToTiff, EveryPageReadsBackByLibtiffAndPillowWithItsResolution) {
         manifest << out << " " << k << " " << reference << " " << dpi_x << " " << dpi_y << "\n";
     }
     manifest.close();
-    const RunResult pillow = run_program(
-        {"/usr/bin/python3", std::string(PCXTOOL_SOURCE_DIR) + "/tests/tiff/check_readers.py", "pillow", dir / "pages.txt"});
+    const RunResult pillow =
+        run_program({"/usr/bin/python3", std::string(PCXTOOL_SOURCE_DIR) + "/tests/tiff/check_readers.py", "pillow",
+                     dir / "pages.txt"});
     if (pillow.exit_code == 77) {
         GTEST_SKIP() << "Pillow is not installed";
     }
