@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times pcxtool against the other PCX programs on this machine (netpbm,
 # ImageMagick 6, Pillow), whole processes on the same workloads, and prints
-# the median ratio pcxtool / other for each pair (below 1: pcxtool is faster).
+# the median ratio pcxtool / other for each pair (below 1: pcxtool is faster);
+# GraphicsMagick joins the row that writes a Group 4 TIFF file.
 #
 # The workloads are made by the other programs' own writers: a 3000 x 2000
 # 24-bit photo with noise, the same quantised to 256 colours, a flat run-heavy
@@ -39,7 +40,7 @@ done
 
 # What the comparison needs, installed when missing.
 source scripts/install-missing.sh
-install_missing hyperfine netpbm imagemagick python3-pil
+install_missing hyperfine netpbm imagemagick graphicsmagick python3-pil
 
 # ImageMagick's own binary, not a wrapper that may stand in front of it.
 magick=$(command -v convert-im6.q16 || command -v convert)
@@ -161,6 +162,11 @@ add_row dd "decode 50-page fax DCX to PBM" \
   "pcxtool=$pcxtool decode $in/fax50.dcx $out/dd.pcxtool.%02d.pbm" \
   "ImageMagick=$magick $in/fax50.dcx $out/dd.ImageMagick.%02d.pbm" \
   "Pillow=$python -c '$P; im = Image.open(sys.argv[1]); [(im.seek(n), im.save(sys.argv[2] % n)) for n in range(im.n_frames)]' $in/fax50.dcx $out/dd.Pillow.%02d.pbm"
+# The archive's job: every page of the fax DCX in one Group 4 TIFF file.
+add_row dt "50-page fax DCX to Group 4 TIFF" \
+  "pcxtool=$pcxtool decode $in/fax50.dcx $out/dt.pcxtool.tif" \
+  "ImageMagick=$magick $in/fax50.dcx -compress Group4 $out/dt.ImageMagick.tif" \
+  "GraphicsMagick=gm convert $in/fax50.dcx -compress Group4 $out/dt.GraphicsMagick.tif"
 add_row dp "decode 24-bit photo to PNG" \
   "pcxtool=$pcxtool decode $in/photo24.pcx $out/dp.pcxtool.png" \
   "ImageMagick=$magick $in/photo24.pcx $out/dp.ImageMagick.png" \
@@ -206,7 +212,7 @@ for line in sys.stdin:
         rows.append(parts[1]); continue
     row, name, rnd = parts[0].split("|")
     t.setdefault(row, {}).setdefault(name, {})[int(rnd)] = float(parts[1])
-peers = ["netpbm", "ImageMagick", "Pillow", "cp"] + (["baseline"] if any("baseline" in t[r] for r in rows) else [])
+peers = ["netpbm", "ImageMagick", "GraphicsMagick", "Pillow", "cp"] + (["baseline"] if any("baseline" in t[r] for r in rows) else [])
 def ratio(row, peer):
     ours, theirs = t[row].get("pcxtool", {}), t[row].get(peer)
     if not theirs: return ""
@@ -214,8 +220,8 @@ def ratio(row, peer):
     return "%.2f" % statistics.median(r) if r else "failed"
 print()
 extra = " vs baseline |" if "baseline" in peers else ""
-print("| workload | pcxtool ms | vs netpbm | vs ImageMagick 6 | vs Pillow | vs cp of the output |" + extra)
-print("|---|---|---|---|---|---|" + ("---|" if extra else ""))
+print("| workload | pcxtool ms | vs netpbm | vs ImageMagick 6 | vs GraphicsMagick | vs Pillow | vs cp of the output |" + extra)
+print("|---|---|---|---|---|---|---|" + ("---|" if extra else ""))
 for row in rows:
     ms = statistics.median(t[row]["pcxtool"].values()) * 1000
     cells = [ratio(row, p) for p in peers]

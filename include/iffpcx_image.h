@@ -313,6 +313,35 @@ typedef struct iffpcx_bytes {
 IFFPCX_IMAGE_API iffpcx_status iffpcx_pack_dcx(const iffpcx_bytes *pages, size_t count, iffpcx_output *output,
                                                iffpcx_error *error);
 
+/* ---- TIFF --------------------------------------------------------------- */
+
+/* How iffpcx_decode_tiff compresses pages. DEFAULT: CCITT Group 4 for
+ * bilevel pages, Deflate for the others (with the horizontal predictor for
+ * gray and colour). G4 applies to bilevel pages and leaves the others at
+ * their default. */
+typedef enum iffpcx_tiff_compression {
+    IFFPCX_TIFF_DEFAULT = 0,
+    IFFPCX_TIFF_NONE = 1,
+    IFFPCX_TIFF_LZW = 2,
+    IFFPCX_TIFF_DEFLATE = 3,
+    IFFPCX_TIFF_G4 = 4
+} iffpcx_tiff_compression;
+
+/* Decodes pages of a file into one multi-page TIFF file written to output
+ * (finished by the caller, as after iffpcx_encode): the count pages listed
+ * in pages, or every page when pages is NULL. Bilevel pages are 1-bit
+ * (black as 1, WhiteIsZero), gray pages 8-bit gray, palette pages palette
+ * TIFF with their colour map, RGB pages RGB, RGBA pages RGB with an
+ * unassociated alpha sample; each page keeps its resolution in dots per inch,
+ * X and Y apart. The TIFF file is held in memory until it is complete.
+ * flags: IFFPCX_ONE_THREAD; IFFPCX_PARTIAL writes a page whose data end
+ * early with its missing rows zero, completes the file and then returns
+ * IFFPCX_ERR_TRUNCATED (the output may still be finished). A library built
+ * without libtiff returns IFFPCX_ERR_UNSUPPORTED. */
+IFFPCX_IMAGE_API iffpcx_status iffpcx_decode_tiff(iffpcx_file *file, const uint32_t *pages, size_t count,
+                                                  uint32_t compression, uint32_t flags, iffpcx_output *output,
+                                                  iffpcx_error *error);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 # Debian packages pcxtool's build needs, installed only when missing.
 source scripts/install-missing.sh
-install_missing cmake ninja-build g++ libpng-dev libdeflate-dev
+install_missing cmake ninja-build g++ libpng-dev libdeflate-dev libtiff-dev libssl-dev nlohmann-json3-dev
 
 # The tests are optional here: without GoogleTest they are skipped.
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

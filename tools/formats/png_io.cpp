@@ -427,7 +427,7 @@ bool has_png_signature(ByteView bytes) {
     return bytes.size() >= 8 && png_sig_cmp(bytes.data(), 0, 8) == 0;
 }
 
-RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) {
+RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels, bool keep_alpha) {
     PngContext context;
     context.input = bytes.data();
     context.input_size = bytes.size();
@@ -472,7 +472,8 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
     image.dpi_x = header.dpi_x;
     image.dpi_y = header.dpi_y;
     const size_t width = header.width;
-    uint8_t *const rgb = image.allocate(3 * width * header.height);
+    const size_t channels = keep_alpha ? 4 : 3;
+    uint8_t *const rgb = image.allocate(channels * width * header.height);
     if (header.passes == 1) {
         // Row by row: only one row of RGBA is held besides the image.
         std::vector<uint8_t> row(header.row_bytes);
@@ -480,7 +481,8 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
             if (!read_png_row(context, row.data())) {
                 throw format_error(name + ": cannot read the PNG file: " + context.message);
             }
-            blend_pixels(row.data(), width, rgb + 3 * width * y);
+            uint8_t *const out = rgb + channels * width * y;
+            keep_alpha ? (void)std::memcpy(out, row.data(), 4 * width) : blend_pixels(row.data(), width, out);
         }
     } else {
         // Interlaced passes fill the whole image before any row is complete.
@@ -488,7 +490,8 @@ RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels) 
         if (!read_png_rows(context, header, rgba.data())) {
             throw format_error(name + ": cannot read the PNG file: " + context.message);
         }
-        blend_pixels(rgba.data(), width * header.height, rgb);
+        keep_alpha ? (void)std::memcpy(rgb, rgba.data(), rgba.size())
+                   : blend_pixels(rgba.data(), width * header.height, rgb);
     }
     return image;
 }

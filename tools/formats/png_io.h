@@ -19,7 +19,9 @@ bool has_png_signature(ByteView bytes);
 // since a PCX image has no transparency. An image of more than `max_pixels`,
 // or larger than the file's compressed bytes could hold, is refused from its
 // header, before any pixel memory is taken.
-RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels);
+// With keep_alpha, the pixels are 8-bit RGBA as stored (four bytes each), not blended.
+RgbImage read_png(ByteView bytes, const std::string &name, uint64_t max_pixels = kDefaultMaxPixels,
+                  bool keep_alpha = false);
 
 // Bilevel pages become 1-bit gray, gray pages 8-bit gray, palette pages
 // indexed PNGs with their palette, RGB pages 8-bit RGB, RGBA pages 8-bit RGBA.

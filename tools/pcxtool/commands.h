@@ -18,6 +18,8 @@ int run_unpack(const Args &args);
 int run_check(const Args &args); // check_command.cpp, with their usage texts
 int run_repair(const Args &args);
 extern const char kCheckUsage[], kRepairUsage[];
+int run_migrate(const Args &args); // migrate_command.cpp, with its usage text
+extern const char kMigrateUsage[];
 
 // One-line summaries for the overall help, and each command's full help.
 struct CommandHelp {

@@ -18,6 +18,7 @@
 #include "pcx_pages.h"
 #include "png_io.h"
 #include "pnm_io.h"
+#include "tiff_decode.h"
 #include "tool_error.h"
 
 namespace pcxtool {
@@ -220,11 +221,19 @@ int run_decode(const Args &args) {
                                                 {"--max-pixels", true},
                                                 {"--partial", false},
                                                 {"--out-dir", true},
+                                                {"--compress", true},
                                                 kVerbose,
                                                 kVerboseLong});
     if (parsed.help) {
         std::fputs(command_table()[1].usage, stdout);
         return kExitOk;
+    }
+    const bool one_output = !parsed.has("--out-dir") && parsed.positionals.size() == 2;
+    if (wants_tiff(parsed, one_output ? parsed.positionals[1] : "")) {
+        if (!one_output) {
+            throw usage_error("decode to TIFF takes one IN and one OUT (every page goes into one TIFF file)");
+        }
+        return decode_to_tiff(parsed);
     }
     const bool to_given = parsed.has("--to");
     const ImageFormat asked = to_given ? format_from_word(parsed.options.at("--to"), "--to") : ImageFormat::Png;

@@ -425,6 +425,21 @@ void PendingFile::finish() {
     finished_ = true;
 }
 
+void PendingFile::place_new() {
+    if (std::fflush(stream_) != 0 || fdatasync(descriptor_) != 0) {
+        throw input_error(target_ + ": cannot write: " + system_reason());
+    }
+    finish();
+    std::lock_guard<std::mutex> lock(g_temporaries_mutex);
+    // A link, unlike a rename, fails where the name is taken.
+    if (link(temp_path_.c_str(), target_.c_str()) != 0) {
+        throw input_error(target_ + (errno == EEXIST ? ": exists already" : ": cannot write: " + system_reason()));
+    }
+    unlink(temp_path_.c_str());
+    forget_temporary(temp_path_);
+    committed_ = true;
+}
+
 void PendingFile::place() {
     if (to_stdout_ || direct_) {
         return;

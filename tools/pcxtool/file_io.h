@@ -86,6 +86,11 @@ class PendingFile : public ByteOutput {
     // Standard output is flushed and stays open for more.
     void finish();
 
+    // Finishes the file, makes its bytes durable and gives it its name
+    // unless a file stands there already (then an input error naming it):
+    // for runs that must never replace a file, one output at a time.
+    void place_new();
+
   private:
     friend class OutputBatch;
     // The steps of OutputBatch::commit_all, with the temporaries' lock held.

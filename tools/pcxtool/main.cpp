@@ -39,10 +39,10 @@ const char kInfoUsage[] = "usage: pcxtool info [--json] FILE...\n"
                           "  --json   one JSON array with an object per file\n";
 
 const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--max-pixels N] [--partial] [-v]\n"
-                            "                      IN OUT\n"
+                            "                      [--compress C] IN OUT\n"
                             "       pcxtool decode [OPTIONS] --out-dir DIR IN...\n"
                             "\n"
-                            "Converts a PCX or DCX file to PNG or PNM, by the extension of OUT:\n"
+                            "Converts a PCX or DCX file to PNG, PNM or TIFF, by the extension of OUT:\n"
                             "  .png              bilevel pages 1-bit, gray pages 8-bit gray, palette pages\n"
                             "                    indexed with their palette, 24-bit pages RGB, 32-bit\n"
                             "                    pages RGBA\n"
@@ -51,6 +51,8 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "  .pbm .pgm .ppm    that type (PPM takes any page without alpha)\n"
                             "  .pam              PAM for every page: BLACKANDWHITE, GRAYSCALE, RGB or\n"
                             "                    RGB_ALPHA\n"
+                            "  .tif .tiff        every page in one TIFF file: bilevel pages Group 4, others\n"
+                            "                    Deflate; resolution kept (see --compress)\n"
                             "\n"
                             "Every page is written unless --page picks one. In OUT, %d stands for the page\n"
                             "number (%03d pads it to three digits, %% is a '%'); without it a file of\n"
@@ -61,8 +63,9 @@ const char kDecodeUsage[] = "usage: pcxtool decode [--page N] [--to FORMAT] [--m
                             "extension --to names (png by default); all outputs appear, or none.\n"
                             "\n"
                             "  --page N         write page N only (from 0)\n"
-                            "  --to FORMAT      png, pnm, pbm, pgm, ppm or pam; OUT's extension, if it\n"
-                            "                   names a format, must agree\n"
+                            "  --to FORMAT      png, pnm, pbm, pgm, ppm, pam or tiff; OUT's extension, if\n"
+                            "                   it names a format, must agree\n"
+                            "  --compress C     TIFF: none, lzw, deflate or g4 (bilevel pages only)\n"
                             "  --out-dir DIR    write each IN into the folder DIR\n"
                             "  --max-pixels N   refuse pages of more than N pixels (default 268435456,\n"
                             "                   16384 x 16384; 0: no limit)\n"
@@ -130,6 +133,7 @@ const std::vector<CommandHelp> &command_table() {
         {"unpack", "split a DCX file into PCX files", kUnpackUsage, run_unpack},
         {"check", "judge PCX and DCX files: valid, not-valid, not-well-formed", kCheckUsage, run_check},
         {"repair", "rewrite a PCX or DCX file so that it checks valid", kRepairUsage, run_repair},
+        {"migrate", "convert a tree of PCX and DCX files to TIFF or PNG, verified", kMigrateUsage, run_migrate},
     };
     return table;
 }

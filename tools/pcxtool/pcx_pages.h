@@ -64,6 +64,9 @@ class PcxPages {
     std::string decode_page(int page, RowSink &sink, std::string *warnings = nullptr, RowSink *later = nullptr,
                             int32_t split = 0);
 
+    // The layer's file, for calls pcxtool makes on it directly.
+    iffpcx_file *handle() const { return file_; }
+
     // A reader of the same bytes with the same settings, for another thread.
     std::unique_ptr<PcxPages> another_reader() const;
 
