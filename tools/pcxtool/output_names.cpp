@@ -7,14 +7,14 @@
 
 namespace pcxtool {
 
-namespace {
-
 std::string lower(std::string text) {
     for (char &c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
 }
+
+namespace {
 
 // Position of the extension's dot in the last path component, or npos.
 size_t extension_dot(const std::string &name) {

@@ -17,6 +17,9 @@ ImageFormat format_from_word(const std::string &word, const std::string &option)
 // The format's name as --to takes it and as its files end: "png", "pam".
 const char *format_word(ImageFormat format);
 
+// The text in small letters.
+std::string lower(std::string text);
+
 // The name's extension in small letters with its dot (".png"), or "".
 std::string extension_of(const std::string &name);
 

@@ -1,6 +1,5 @@
 #include "tiff_decode.h"
 
-#include <cctype>
 #include <vector>
 
 #include "file_io.h"
@@ -11,25 +10,8 @@
 
 namespace pcxtool {
 
-namespace {
-
-std::string lower(std::string text) {
-    for (char &c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-bool ends_with(const std::string &text, const std::string &end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-} // namespace
-
 bool wants_tiff(const ParsedArgs &parsed, const std::string &out) {
-    const std::string name = lower(out);
-    const bool tiff = parsed.has("--to") ? lower(parsed.options.at("--to")) == "tiff"
-                                         : ends_with(name, ".tif") || ends_with(name, ".tiff");
+    const bool tiff = parsed.has("--to") ? lower(parsed.options.at("--to")) == "tiff" : format_said_by(out) == "TIFF";
     if (!tiff && parsed.has("--compress")) {
         throw usage_error("--compress applies to TIFF output (--to tiff, or OUT named .tif or .tiff)");
     }
